@@ -1,0 +1,41 @@
+# The two commands: `make demo` (build, install the demo package under Wine, print what the actions
+# did) and `make test` (build and run every test). Both install missing Debian packages first and
+# use the private Wine prefix build/wine.
+BUILD := build
+CMAKE_FLAGS := -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
+JOBS ?= 2
+
+.PHONY: all deps configure build test demo bench format clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+configure: deps $(BUILD)/build.ninja
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	@scripts/prepare-wine $(BUILD)
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS); rc=$$?; cd .. ; scripts/stop-wine $(BUILD); exit $$rc
+
+demo: build
+	@scripts/prepare-wine $(BUILD)
+	@scripts/demo $(BUILD); rc=$$?; scripts/stop-wine $(BUILD); exit $$rc
+
+bench: configure
+	cmake --build $(BUILD) -j $(JOBS) --target bench
+	@scripts/prepare-wine $(BUILD)
+	@WINE_BUILD_DIR=$(abspath $(BUILD)) scripts/wine-run $(BUILD)/bench.exe $(BENCH_ARGS); rc=$$?; scripts/stop-wine $(BUILD); exit $$rc
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	-scripts/stop-wine $(BUILD)
+	rm -rf $(BUILD)

@@ -1,0 +1,95 @@
+// Test support: folders, private registry roots, file helpers.
+#include <atomic>
+#include <stdexcept>
+
+#include "TestSupport.h"
+
+namespace TestSupport {
+
+Vrn::CUnicodeString SourceDir() { return ORV_SOURCE_DIR_WINE; }
+Vrn::CUnicodeString BuildDir() { return ORV_BUILD_DIR_WINE; }
+Vrn::CUnicodeString DataPath(const Vrn::CUnicodeString& relative) {
+  return SourceDir() + L"\\Tests\\Data\\" + relative;
+}
+Vrn::CUnicodeString LibraryPath() { return BuildDir() + L"\\OrvantCA.dll"; }
+
+namespace {
+std::atomic<unsigned> g_sequence{0};
+
+Vrn::CUnicodeString UniqueName(const wchar_t* prefix) {
+  return Vrn::CUnicodeString(prefix) + Vrn::CUnicodeString::FromUInt(GetCurrentProcessId()) + L"_" +
+         Vrn::CUnicodeString::FromUInt(GetTickCount64()) + L"_" + Vrn::CUnicodeString::FromUInt(++g_sequence);
+}
+
+void RemoveTree(const Vrn::CUnicodeString& path) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring_view name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const Vrn::CUnicodeString child = path + L"\\" + data.cFileName;
+      SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(child);
+      else
+        DeleteFileW(child.c_str());
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+}  // namespace
+
+CTempFolder::CTempFolder() {
+  wchar_t temp[MAX_PATH + 1];
+  GetTempPathW(MAX_PATH, temp);
+  m_path = Vrn::CUnicodeString(temp) + UniqueName(L"OrvTest");
+  if (!CreateDirectoryW(m_path.c_str(), nullptr)) throw std::runtime_error("cannot create test folder");
+}
+
+CTempFolder::~CTempFolder() { RemoveTree(m_path); }
+
+Vrn::CUnicodeString CTempFolder::operator/(const Vrn::CUnicodeString& relative) const {
+  return m_path + L"\\" + relative;
+}
+
+CRegistryOverride::CRegistryOverride(HKEY root) : m_root(root) {
+  // The private key lives under the real HKEY_CURRENT_USER, opened before any override.
+  m_privatePath = UniqueName(L"Software\\OrvantTests\\Root");
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, m_privatePath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, m_key.Put(),
+                      nullptr) != ERROR_SUCCESS)
+    throw std::runtime_error("cannot create private registry root");
+  if (RegOverridePredefKey(root, m_key.Get()) != ERROR_SUCCESS)
+    throw std::runtime_error("cannot override registry root");
+}
+
+CRegistryOverride::~CRegistryOverride() {
+  RegOverridePredefKey(m_root, nullptr);
+  m_key.Reset();
+  // After the override is gone HKEY_CURRENT_USER is the real one again (or the outer override).
+  RegDeleteTreeW(HKEY_CURRENT_USER, m_privatePath.c_str());
+  RegDeleteKeyW(HKEY_CURRENT_USER, m_privatePath.c_str());
+}
+
+std::string ReadBytes(const Vrn::CUnicodeString& path) {
+  Vrn::CFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) throw std::runtime_error("cannot open " + path.ToUtf8());
+  std::string bytes;
+  char chunk[65536];
+  DWORD got = 0;
+  while (ReadFile(file.Get(), chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
+  return bytes;
+}
+
+void WriteBytes(const Vrn::CUnicodeString& path, const std::string& bytes) {
+  Vrn::CFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  if (!file) throw std::runtime_error("cannot create " + path.ToUtf8());
+  DWORD written = 0;
+  if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+      written != bytes.size())
+    throw std::runtime_error("cannot write " + path.ToUtf8());
+}
+
+}  // namespace TestSupport

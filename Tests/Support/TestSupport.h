@@ -1,0 +1,61 @@
+// Shared test fixtures: paths of the source and build folders as Wine sees them, a private
+// temporary folder, and private HKEY_LOCAL_MACHINE / HKEY_CURRENT_USER roots per test.
+#pragma once
+
+#include <string>
+
+#include "Handle.h"
+#include "UnicodeString.h"
+#include "VrnWindows.h"
+
+namespace TestSupport {
+
+// "Z:\...\main" and "Z:\...\main\build" (no trailing backslash).
+Vrn::CUnicodeString SourceDir();
+Vrn::CUnicodeString BuildDir();
+// SourceDir()\Tests\Data\<relative>
+Vrn::CUnicodeString DataPath(const Vrn::CUnicodeString& relative);
+// BuildDir()\OrvantCA.dll
+Vrn::CUnicodeString LibraryPath();
+
+// A new empty folder under the Windows temporary folder, removed with everything in it.
+class CTempFolder {
+public:
+  CTempFolder();
+  ~CTempFolder();
+  CTempFolder(const CTempFolder&) = delete;
+  CTempFolder& operator=(const CTempFolder&) = delete;
+  const Vrn::CUnicodeString& Path() const noexcept { return m_path; }
+  // Path()\relative
+  Vrn::CUnicodeString operator/(const Vrn::CUnicodeString& relative) const;
+
+private:
+  Vrn::CUnicodeString m_path;
+};
+
+// Redirects a predefined root (HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER) of this process to a fresh
+// private key for the object's lifetime, so tests never see or leave machine state.
+class CRegistryOverride {
+public:
+  explicit CRegistryOverride(HKEY root);
+  ~CRegistryOverride();
+  CRegistryOverride(const CRegistryOverride&) = delete;
+  CRegistryOverride& operator=(const CRegistryOverride&) = delete;
+
+private:
+  HKEY m_root;
+  Vrn::CUnicodeString m_privatePath;
+  Vrn::CRegKeyHandle m_key;
+};
+
+// Both roots at once.
+struct CMachineIsolation {
+  CRegistryOverride machine{HKEY_LOCAL_MACHINE};
+  CRegistryOverride user{HKEY_CURRENT_USER};
+};
+
+// Whole-file reads for assertions.
+std::string ReadBytes(const Vrn::CUnicodeString& path);
+void WriteBytes(const Vrn::CUnicodeString& path, const std::string& bytes);
+
+}  // namespace TestSupport

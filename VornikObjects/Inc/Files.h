@@ -1,0 +1,106 @@
+// Core file services: a file object whose failures are CFileException, directories, existence
+// tests, listings, free space, temporary files, text files with byte-order marks and path joining.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Handle.h"
+#include "UnicodeString.h"
+#include "VrnWindows.h"
+
+namespace Vrn {
+
+class CFile {
+public:
+  enum class OpenMode {
+    Read,         // existing file, shared for reading
+    ReadWrite,    // existing file
+    CreateAlways, // new or truncated, read and write
+    OpenOrCreate, // existing or new, read and write
+    Append,       // existing or new, positioned at the end, write
+  };
+
+  CFile() = default;
+  // Opens at once; failures raise CFileException naming the path.
+  CFile(const CUnicodeString& path, OpenMode mode);
+  CFile(CFile&&) noexcept = default;
+  CFile& operator=(CFile&&) noexcept = default;
+
+  void Open(const CUnicodeString& path, OpenMode mode);
+  void Close() noexcept { m_handle.Reset(); }
+  bool IsOpen() const noexcept { return m_handle.IsValid(); }
+  const CUnicodeString& Path() const noexcept { return m_path; }
+  HANDLE Handle() const noexcept { return m_handle.Get(); }
+
+  // Reads up to size bytes; returns the count (0 at the end).
+  size_t Read(void* buffer, size_t size);
+  // Reads exactly size bytes or raises ERR_FILE_END_OF_FILE.
+  void ReadExact(void* buffer, size_t size);
+  void Write(const void* data, size_t size);
+  uint64_t Size() const;
+  uint64_t Position() const;
+  void Seek(uint64_t position);
+  void SetEnd();  // truncates at the current position
+  void SetTimes(const FILETIME* creation, const FILETIME* access, const FILETIME* write);
+
+private:
+  CFileHandle m_handle;
+  CUnicodeString m_path;
+};
+
+// Whole-file helpers.
+std::string ReadFileBytes(const CUnicodeString& path);
+void WriteFileBytes(const CUnicodeString& path, std::string_view bytes);
+
+// Existence through FindFirstFileW with the error mode 0x8001 (no critical-error boxes).
+bool PathExists(const CUnicodeString& path);
+bool FileExists(const CUnicodeString& path);       // exists and is not a directory
+bool DirectoryExists(const CUnicodeString& path);  // exists and is a directory
+// Creates the folder and any missing parents; an existing folder is fine.
+void CreateDirectoryWithParents(const CUnicodeString& path);
+// Removes an empty folder (recursive: with everything in it).
+void RemoveFolder(const CUnicodeString& path, bool recursive = false);
+void RemoveFile(const CUnicodeString& path);
+
+struct CDirectoryEntry {
+  CUnicodeString name;
+  DWORD attributes = 0;
+  uint64_t size = 0;
+  FILETIME writeTime{};
+  bool IsDirectory() const noexcept { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+};
+enum ListFlags : unsigned { ListFiles = 1, ListDirectories = 2, ListHidden = 4, ListAll = 7 };
+// Entries of a folder matching a wildcard pattern ("." and ".." never), sorted by name without
+// regard to case, without duplicates. A missing folder gives an empty list.
+std::vector<CDirectoryEntry> ListDirectory(const CUnicodeString& folder, const CUnicodeString& pattern = L"*",
+                                           unsigned flags = ListFiles | ListDirectories);
+
+// Free space available to the caller, in KiB, capped at 0xFFFFFFFF; 0 when the query fails.
+uint32_t FreeSpaceKiB(const CUnicodeString& path);
+
+// The library's temporary directory (with a trailing backslash): the "Temp" setting when it was
+// set at start-up, else GetTempPathW.
+CUnicodeString TemporaryDirectory();
+void SetTemporaryDirectory(const CUnicodeString& folder);
+// Creates a new empty file named prefix + a unique part + extension in folder (the temporary
+// directory when empty); raises ERR_CREATE_TEMP_FILE on failure.
+CUnicodeString CreateUniqueTempFile(const CUnicodeString& prefix, const CUnicodeString& extension,
+                                    const CUnicodeString& folder = {});
+
+// Text files: the code page comes from the byte-order mark (FF FE: 1200, FE FF: 1201,
+// EF BB BF: 65001) or else from defaultCodePage; detectedCodePage receives it.
+CUnicodeString ReadTextFile(const CUnicodeString& path, unsigned defaultCodePage = CP_ACP,
+                            unsigned* detectedCodePage = nullptr);
+// Creates the file anew in the code page, starting with that code page's mark (none for others).
+void WriteTextFile(const CUnicodeString& path, const CUnicodeString& text, unsigned codePage);
+
+// Joins two path parts with exactly one backslash between them.
+CUnicodeString JoinPath(const CUnicodeString& first, const CUnicodeString& second);
+// True for '\\' and '/'.
+inline bool IsPathSeparator(wchar_t ch) noexcept { return ch == L'\\' || ch == L'/'; }
+// Adds a trailing backslash when missing (an empty path stays empty).
+CUnicodeString WithTrailingSeparator(const CUnicodeString& path);
+
+}  // namespace Vrn
