@@ -28,7 +28,7 @@ struct CRegistryKeyInfo {
 CUnicodeString RegistryRootName(HKEY root) noexcept;
 
 class CRegistryKey {
-public:
+ public:
   CRegistryKey() = default;
   CRegistryKey(const CRegistryKey&) = delete;
   CRegistryKey& operator=(const CRegistryKey&) = delete;
@@ -71,7 +71,7 @@ public:
   bool EnumerateSubKeys(std::vector<CUnicodeString>& names) const;
   bool QueryInfo(CRegistryKeyInfo& info) const;
 
-private:
+ private:
   CRegKeyHandle m_key;
   RegistryMode m_mode = RegistryMode::Closed;
   RegistryView m_view = RegistryView::Default;
