@@ -64,7 +64,8 @@ class CRegistryKey {
   void WriteString(const CUnicodeString& name, const CUnicodeString& value);
   void WriteDword(const CUnicodeString& name, uint32_t value);
   void DeleteValue(const CUnicodeString& name);
-  // Deletes path and everything below it, depth first.
+  // Deletes path and everything below it, depth first; a subkey that cannot be opened or deleted
+  // raises ERR_CANT_WRITE_TO_REGISTRY naming it. An empty path is an internal error.
   void DeleteSubKeyTree(const CUnicodeString& path);
 
   // Appends the subkey names to a cleared list; true when the enumeration reached its end.
@@ -72,6 +73,10 @@ class CRegistryKey {
   bool QueryInfo(CRegistryKeyInfo& info) const;
 
  private:
+  bool OpenNamed(HKEY root, const CUnicodeString& rootName, const CUnicodeString& path, RegistryMode mode,
+                 RegistryView view);
+  void CheckWritable() const;
+
   CRegKeyHandle m_key;
   RegistryMode m_mode = RegistryMode::Closed;
   RegistryView m_view = RegistryView::Default;
