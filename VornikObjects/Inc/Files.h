@@ -13,13 +13,13 @@
 namespace Vrn {
 
 class CFile {
-public:
+ public:
   enum class OpenMode {
-    Read,         // existing file, shared for reading
-    ReadWrite,    // existing file
-    CreateAlways, // new or truncated, read and write
-    OpenOrCreate, // existing or new, read and write
-    Append,       // existing or new, positioned at the end, write
+    Read,          // existing file, shared for reading
+    ReadWrite,     // existing file
+    CreateAlways,  // new or truncated, read and write
+    OpenOrCreate,  // existing or new, read and write
+    Append,        // existing or new, positioned at the end, write
   };
 
   CFile() = default;
@@ -47,7 +47,7 @@ public:
   void SetEnd();  // truncates at the current position
   void SetTimes(const FILETIME* creation, const FILETIME* access, const FILETIME* write);
 
-private:
+ private:
   CFileHandle m_handle;
   CUnicodeString m_path;
 };

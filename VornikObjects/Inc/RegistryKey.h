@@ -28,7 +28,7 @@ struct CRegistryKeyInfo {
 CUnicodeString RegistryRootName(HKEY root) noexcept;
 
 class CRegistryKey {
-public:
+ public:
   CRegistryKey() = default;
   CRegistryKey(const CRegistryKey&) = delete;
   CRegistryKey& operator=(const CRegistryKey&) = delete;
@@ -72,7 +72,7 @@ public:
   bool EnumerateSubKeys(std::vector<CUnicodeString>& names) const;
   bool QueryInfo(CRegistryKeyInfo& info) const;
 
-private:
+ private:
   bool OpenNamed(HKEY root, const CUnicodeString& rootName, const CUnicodeString& path, RegistryMode mode,
                  RegistryView view);
   void CheckWritable() const;
