@@ -6,8 +6,8 @@
 #include <tuple>
 #include <vector>
 
+#include "CoreFixtures.h"
 #include "Files.h"
-#include "RaisedException.h"
 #include "TestSupport.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "RaisedException.h"
+#include "CoreFixtures.h"
 #include "RegistryKey.h"
 #include "TestSupport.h"
 
