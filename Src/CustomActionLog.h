@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "Handle.h"
 #include "MessageHandlers.h"
 #include "Setup.h"
 #include "UnicodeString.h"
