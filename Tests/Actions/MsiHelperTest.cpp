@@ -238,11 +238,7 @@ TEST_F(MsiHelperTest, TargetAndSourcePaths) {
 class FeatureStateTest : public MsiHelperTest {
  protected:
   void SetUp() override {
-    package.AddFeature(L"Main");
-    package.AddComponent(L"MainComp", L"Main");
-    package.AddComponent(L"RemovedComp", L"Main");
-    package.AddFeature(L"Off", 0);
-    package.AddComponent(L"OffComp", L"Off");
+    SessionTests::AddTestFeatures(package);
     session = package.Open(true);
   }
   MSIHANDLE session = 0;

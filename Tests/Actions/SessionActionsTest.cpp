@@ -189,9 +189,7 @@ TEST_F(SessionActionsTest, TestSetProgressOnlyRunsTheFrame) {
 class CostedActionTest : public SessionActionsTest {
  protected:
   void SetUp() override {
-    package.AddFeature(L"Main");
-    package.AddComponent(L"MainComp", L"Main");
-    package.AddFeature(L"Off", 0);
+    SessionTests::AddTestFeatures(package);
     package.AddProperty(L"Off_LOCAL", L"stale");
     session = package.Open(true);
   }
