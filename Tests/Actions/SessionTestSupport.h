@@ -40,5 +40,5 @@ inline std::string Utf8(const Vrn::CUnicodeString& text) { return text.ToUtf8();
 
 namespace Vrn {
 // Failure messages show texts, not bytes.
-inline void PrintTo(const CUnicodeString& text, std::ostream* out) { *out << '"' << text.ToUtf8() << '"'; }
+inline std::ostream& operator<<(std::ostream& out, const CUnicodeString& text) { return out << text.ToUtf8(); }
 }  // namespace Vrn
