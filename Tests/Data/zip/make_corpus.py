@@ -4,7 +4,7 @@
 Archives made by common tools (Info-ZIP zip, Python's zipfile, 7-Zip) come with a .manifest that
 lists what extraction must produce: "F<TAB>name<TAB>size<TAB>crc32" per file, "D<TAB>name" per
 folder. Hostile archives are written byte by byte by the small writer below, each named for the
-fault it guards against; ZipCorpusTest.cpp holds the refusal each must give.
+fault it guards against; hostile.manifest records the refusal each must give.
 
 Run from anywhere: python3 Tests/Data/zip/make_corpus.py (needs zip and 7z on PATH).
 """
@@ -23,31 +23,45 @@ DOS_DATE = ((2020 - 1980) << 9) | (6 << 5) | 15
 
 
 # ----------------------------------------------------------------------------------------------
-# Source tree shared by the tool-made archives.
+# File contents come from (size, seed) by the generator that ZipTestSupport.cpp repeats, so the
+# tests compare extracted files byte for byte without a copy of them in the tree.
+
+def content(size, seed):
+    """Odd seeds give incompressible bytes, even seeds text that deflates well."""
+    x = seed
+    out = bytearray(size)
+    letters = b"zip \r\n"
+    for i in range(size):
+        x = (x * 1103515245 + 12345) & 0xFFFFFFFF
+        out[i] = (x >> 16) & 0xFF if seed & 1 else letters[(x >> 16) % len(letters)]
+    return bytes(out)
+
 
 def tree_files():
-    """name -> bytes; names use '/'; None marks an empty folder."""
-    text = "".join(f"line {i}: the quick brown fox jumps over the lazy dog\n" for i in range(4000))
-    noise = bytes((i * 2654435761 >> 13) & 0xFF for i in range(70000))
+    """name -> (size, seed); names use '/'; None marks a folder."""
     return {
-        "readme.txt": b"Orvant zip corpus\r\n",
-        "empty.txt": b"",
-        "docs/guide.txt": text.encode(),
-        "docs/deep/deeper/noise.bin": noise,
-        "docs/deep/tiny.dat": b"\x00\x01\x02",
+        "readme.txt": (19, 2),
+        "empty.txt": (0, 2),
+        "docs/guide.txt": (270000, 4),  # more than one 256 KiB transfer buffer
+        "docs/deep/deeper/noise.bin": (20000, 5),
+        "docs/deep/tiny.dat": (3, 7),
         "bin/": None,
     }
 
 
+def data_of(spec):
+    return content(*spec)
+
+
 def write_tree(root):
-    for name, data in tree_files().items():
+    for name, spec in tree_files().items():
         path = os.path.join(root, *name.rstrip("/").split("/"))
-        if data is None:
+        if spec is None:
             os.makedirs(path, exist_ok=True)
             continue
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
-            f.write(data)
+            f.write(data_of(spec))
     stamp = __import__("calendar").timegm(FIXED_TIME + (0, 0, 0))
     for dirpath, dirnames, filenames in os.walk(root):
         for n in dirnames + filenames:
@@ -56,11 +70,11 @@ def write_tree(root):
 
 def write_manifest(archive, files):
     lines = []
-    for name, data in files.items():
-        if data is None:
+    for name, spec in files.items():
+        if spec is None:
             lines.append(f"D\t{name}")
         else:
-            lines.append(f"F\t{name}\t{len(data)}\t{zlib.crc32(data):08x}")
+            lines.append(f"F\t{name}\t{spec[0]}\t{spec[1]}")
     with open(os.path.join(HERE, archive + ".manifest"), "w", encoding="utf-8", newline="\n") as f:
         f.write("\n".join(lines) + "\n")
 
@@ -93,21 +107,21 @@ def tool_archives():
     # Python's zipfile: stored and deflated entries, UTF-8 names (it sets the flag itself), and
     # Zip64 local headers forced on small entries.
     unicode_files = {
-        "stored.bin": bytes(range(256)) * 8,
-        "deflated.txt": b"deflate me " * 500,
-        "\u00fcbersicht/\u65e5\u672c\u8a9e.txt": "Gr\u00fc\u00dfe".encode("utf-8"),
+        "stored.bin": (3001, 9),
+        "deflated.txt": (5500, 10),
+        "\u00fcbersicht/\u65e5\u672c\u8a9e.txt": (7, 12),
         "\u00fcbersicht/": None,
     }
     out = os.path.join(HERE, "python_unicode.zip")
     with zipfile.ZipFile(out, "w") as z:
-        for name, data in unicode_files.items():
+        for name, spec in unicode_files.items():
             info = zipfile.ZipInfo(name, FIXED_TIME)
-            if data is None:
+            if spec is None:
                 z.writestr(info, b"")
                 continue
             info.compress_type = zipfile.ZIP_STORED if name.endswith(".bin") else zipfile.ZIP_DEFLATED
             with z.open(info, "w", force_zip64=True) as f:
-                f.write(data)
+                f.write(data_of(spec))
     write_manifest("python_unicode.zip", unicode_files)
 
 
@@ -186,9 +200,22 @@ def build(entries, comment=b"", count=None, cd_offset=None, cd_size=None, disk=0
     return bytes(out + comment)
 
 
-def save(name, data):
+EXPECTATIONS = []
+
+
+def save(name, data, phase=None, error=None, file_left=False):
+    """phase: "open" or "extract", where the refusal comes; error: its message name without the
+    ERR_ prefix; file_left: the refused entry's file stays behind. hostile.manifest gathers them."""
     with open(os.path.join(HERE, name), "wb") as f:
         f.write(data)
+    if phase:
+        EXPECTATIONS.append(f"{name}\t{phase}\tERR_{error}\t{int(file_left)}")
+
+
+CORRUPT = "ZLIB_ZIPARCHIVE_CORRUPTED"
+ILLEGAL = "ZLIB_ZIPARCHIVE_ILLEGAL_PATH"
+FAILED = "ZLIB_ZIPARCHIVE_EXTRACTION_FAILED"
+ENCRYPTED = "ZLIB_ZIPARCHIVE_ENCRYPTION_UNSUPPORTED"
 
 
 def hostile_archives():
@@ -215,55 +242,88 @@ def hostile_archives():
         ("empty_name.zip", b""),
     ]:
         # The legal entry first: one illegal name must make the whole archive fail to open.
-        save(name, build([ok, Entry(raw, b"evil\n")]))
+        save(name, build([ok, Entry(raw, b"evil\n")]), "open", ILLEGAL)
     save("unicode_path_traversal.zip",
-         build([Entry("safe.txt", b"x", central_extra=unicode_path(b"safe.txt", "../evil.txt"))]))
+         build([Entry("safe.txt", b"x", central_extra=unicode_path(b"safe.txt", "../evil.txt"))]), "open", ILLEGAL)
 
-    save("empty_archive.zip", build([]))
-    save("comment_65535.zip", build([ok], comment=b"c" * 65531 + b"PK\x05\x06"))
-    save("fewer_headers_than_announced.zip", build([ok, Entry("two.txt", b"2")], count=3))
-    save("count_exceeds_directory.zip", build([ok], count=0xFFFF))
-    save("central_directory_past_end.zip", build([ok], cd_offset=0x7FFFFFF0))
-    save("central_directory_size_past_end.zip", build([ok], cd_size=0x10000))
-    save("multi_disk.zip", build([ok], disk=1))
-    save("overlapping_entries.zip", build([ok, Entry("copy.txt", b"fine\n", offset=0)]))
-    save("local_offset_into_directory.zip", build([ok, Entry("late.txt", b"late", offset=0x60)]))
-    save("extra_field_too_long.zip", build([Entry("x.txt", b"x", central_extra=struct.pack("<HH", 0x5455, 40) + b"1234")]))
-    save("zip64_size_not_set.zip", build([Entry("x.txt", b"x", usize=0xFFFFFFFF)]))
-    save("zip64_large_without_record.zip",
-         build([Entry("x.txt", b"x", usize=0xFFFFFFFF, central_extra=extra(1, struct.pack("<Q", 0x80000000)))]))
-    save("zip64_all_fields.zip", build([ok, Entry("dir/", b"", method=0), Entry("dir/two.txt", b"two " * 100)],
-                                        zip64={}))
-    save("zip64_record_offset_lies.zip", build([ok], zip64={"offset": 0xFFFFFFFF0}))
-    save("zip64_record_count_lies.zip", build([ok], zip64={"entries": 1 << 60}))
-    save("zip64_locator_past_end.zip", build([ok], zip64={"locator_offset": 1 << 40}))
-    save("bad_local_signature.zip", build([Entry("x.txt", b"x", local_signature=0x04034B51)]))
-    save("local_extra_overlaps_next.zip", build([Entry("x.txt", b"x", local_extra_length=0xFF), ok]))
-    save("wrong_crc_deflated.zip", build([Entry("x.txt", b"data " * 50, crc=0x12345678)]))
-    save("wrong_crc_stored.zip", build([Entry("x.txt", b"data", method=0, crc=0x12345678)]))
-    save("stored_size_mismatch.zip", build([Entry("x.txt", b"data", method=0, usize=3)]))
-    save("encrypted_traditional.zip", build([Entry("x.txt", b"x", flags=0x0001)]))
-    save("encrypted_strong.zip", build([Entry("x.txt", b"x", flags=0x0041)]))
-    save("encrypted_directory.zip", build([Entry("x.txt", b"x", flags=0x2000)]))
-    save("method12_bzip2.zip", build([Entry("x.bz2", b"BZh9", method=12)]))
+    # Records that lie about sizes, counts and offsets.
+    for name, data in [
+        ("too_short.zip", b"PK\x05"),
+        ("not_a_zip.zip", b"This is not an archive.\n" * 100),
+        ("fewer_headers_than_announced.zip", build([ok, Entry("two.txt", b"2")], count=3)),
+        ("count_exceeds_directory.zip", build([ok], count=0xFFFF)),
+        ("central_directory_past_end.zip", build([ok], cd_offset=0x7FFFFFF0)),
+        ("central_directory_size_past_end.zip", build([ok], cd_size=0x10000)),
+        ("multi_disk.zip", build([ok], disk=1)),
+        ("overlapping_entries.zip", build([ok, Entry("copy.txt", b"fine\n", offset=0)])),
+        ("local_offset_into_directory.zip", build([ok, Entry("late.txt", b"late", offset=0x60)])),
+        ("extra_field_too_long.zip",
+         build([Entry("x.txt", b"x", central_extra=struct.pack("<HH", 0x5455, 40) + b"1234")])),
+        ("zip64_size_not_set.zip", build([Entry("x.txt", b"x", usize=0xFFFFFFFF)])),
+        ("zip64_large_without_record.zip",
+         build([Entry("x.txt", b"x", usize=0xFFFFFFFF, central_extra=extra(1, struct.pack("<Q", 0x80000000)))])),
+        ("zip64_record_offset_lies.zip", build([ok], zip64={"offset": 0xFFFFFFFF0})),
+        ("zip64_record_count_lies.zip", build([ok], zip64={"entries": 1 << 60})),
+        ("zip64_locator_past_end.zip", build([ok], zip64={"locator_offset": 1 << 40})),
+    ]:
+        save(name, data, "open", CORRUPT)
+
+    # Entries refused when extracted.
     whole = Entry("x.txt", bytes(range(256)) * 64)
-    save("deflate_truncated_stream.zip", build([Entry("x.txt", whole.data, payload=whole.payload[:len(whole.payload) // 2])]))
-    save("deflate_garbage.zip", build([Entry("x.txt", b"hello", payload=b"\xff\xff\xff\xff\xff\xff")]))
     c = zlib.compressobj(9, 8, -15)
     bomb = c.compress(b"\x00" * (1 << 20)) + c.flush()
-    save("deflate_more_than_declared.zip", build([Entry("x.bin", b"\x00" * 1000, payload=bomb)]))
-    save("deflate_less_than_declared.zip", build([Entry("x.bin", b"\x00" * 1000, usize=5000)]))
-    save("too_short.zip", b"PK\x05")
-    save("not_a_zip.zip", b"This is not an archive.\n" * 100)
+    for name, data, error, left in [
+        ("empty_archive.zip", build([]), "ZLIB_ZIPARCHIVE_FILE_NOT_FOUND", False),
+        ("bad_local_signature.zip", build([Entry("x.txt", b"x", local_signature=0x04034B51)]), CORRUPT, False),
+        ("local_extra_overlaps_next.zip", build([Entry("x.txt", b"x", local_extra_length=0xFF), ok]), CORRUPT, False),
+        ("encrypted_traditional.zip", build([Entry("x.txt", b"x", flags=0x0001)]), ENCRYPTED, False),
+        ("encrypted_strong.zip", build([Entry("x.txt", b"x", flags=0x0041)]), ENCRYPTED, False),
+        ("encrypted_directory.zip", build([Entry("x.txt", b"x", flags=0x2000)]), ENCRYPTED, False),
+        ("method12_bzip2.zip", build([Entry("x.bz2", b"BZh9", method=12)]),
+         "ZLIB_ZIPARCHIVE_COMPRESSION_UNSUPPORTED", False),
+        ("stored_size_mismatch.zip", build([Entry("x.txt", b"data", method=0, usize=3)]), FAILED, False),
+        ("wrong_crc_deflated.zip", build([Entry("x.txt", b"data " * 50, crc=0x12345678)]), FAILED, True),
+        ("wrong_crc_stored.zip", build([Entry("x.txt", b"data", method=0, crc=0x12345678)]), FAILED, True),
+        ("deflate_truncated_stream.zip",
+         build([Entry("x.txt", whole.data, payload=whole.payload[:len(whole.payload) // 2])]), FAILED, True),
+        ("deflate_more_than_declared.zip", build([Entry("x.bin", b"\x00" * 1000, payload=bomb)]), FAILED, True),
+        ("deflate_less_than_declared.zip", build([Entry("x.bin", b"\x00" * 1000, usize=5000)]), FAILED, True),
+        ("deflate_garbage.zip", build([Entry("x.txt", b"hello", payload=b"\xff" * 6)]), "ZLIB_STREAM_CORRUPTED",
+         True),
+    ]:
+        save(name, data, "extract", error, left)
+    with open(os.path.join(HERE, "hostile.manifest"), "w", newline="\n") as f:
+        f.write("\n".join(EXPECTATIONS) + "\n")
 
-    # Names and their decoding.
-    raw866 = "\u041f\u0440\u0438\u0432\u0435\u0442.txt".encode("cp866")
-    save("names_code_page_866.zip", build([Entry(raw866, b"866")]))
-    save("names_utf8_flag.zip", build([Entry("\u65e5\u672c.txt".encode("utf-8"), b"utf8", flags=0x0800)]))
+
+def valid_archives():
+    """Hand-made archives that must open and extract: Zip64 everywhere, a 65,535-byte comment
+    ending in a stray end-record signature, name decoding, times and attributes."""
+    files = {"ok.txt": (5, 2), "dir/": None, "dir/stored.bin": (270001, 3), "dir/deflated.txt": (5000, 6)}
+    entries = [Entry(n, b"", method=0) if spec is None else
+               Entry(n, data_of(spec), method=0 if n.endswith(".bin") else 8) for n, spec in files.items()]
+    save("zip64_all_fields.zip", build(entries, zip64={}))
+    write_manifest("zip64_all_fields.zip", files)
+    save("zip64_small.zip", build([Entry("a.txt", b"zip64 " * 20), Entry("d/", b"", method=0),
+                                   Entry("d/b.bin", b"stored", method=0)], zip64={}))
+    save("comment_65535.zip", build(entries[:1], comment=b"c" * 65531 + b"PK\x05\x06"))
+    write_manifest("comment_65535.zip", {"ok.txt": files["ok.txt"]})
+
+    # Names decoded by the code page (866 in the tests), the UTF-8 flag and a Unicode path field
+    # (whose CRC must match the raw name, or the raw name stands).
     raw = "caf\u00e9.txt".encode("cp437")
-    save("names_unicode_field.zip",
-         build([Entry(raw, b"field", central_extra=unicode_path(raw, "\u00e9t\u00e9/\u03b1\u03b2.txt")),
-                Entry(b"bad_crc.txt", b"kept", central_extra=unicode_path(b"bad_crc.txt", "other.txt", crc=1))]))
+    for archive, entries, names in [
+        ("names_code_page_866.zip", [Entry("\u041f\u0440\u0438\u0432\u0435\u0442.txt".encode("cp866"), data_of((8, 2)))],
+         ["\u041f\u0440\u0438\u0432\u0435\u0442.txt"]),
+        ("names_utf8_flag.zip", [Entry("\u65e5\u672c.txt".encode("utf-8"), data_of((8, 2)), flags=0x0800)],
+         ["\u65e5\u672c.txt"]),
+        ("names_unicode_field.zip",
+         [Entry(raw, data_of((8, 2)), central_extra=unicode_path(raw, "\u00e9t\u00e9/\u03b1\u03b2.txt")),
+          Entry(b"bad_crc.txt", data_of((8, 2)), central_extra=unicode_path(b"bad_crc.txt", "other.txt", crc=1))],
+         ["\u00e9t\u00e9/\u03b1\u03b2.txt", "bad_crc.txt"]),
+    ]:
+        save(archive, build(entries))
+        write_manifest(archive, {name: (8, 2) for name in names})
     save("attributes_and_times.zip",
          build([Entry("readonly.txt", b"ro", external=0x01, made_by=0x0014),
                 Entry("hidden.txt", b"h", external=0x02, made_by=0x0014),
@@ -275,3 +335,4 @@ def hostile_archives():
 if __name__ == "__main__":
     tool_archives()
     hostile_archives()
+    valid_archives()
