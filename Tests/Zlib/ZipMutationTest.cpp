@@ -10,7 +10,7 @@
 namespace {
 
 constexpr unsigned kSeed = 20261205;
-constexpr int kMutantsPerBase = 600;
+constexpr int kMutantsPerBase = 700;
 
 // Boundary values that lengths, counts and offsets are most often mishandled at.
 constexpr uint32_t kBoundaries[] = {0, 1, 0x2E, 0x7FFF, 0xFFFF, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFE, 0xFFFFFFFF};

@@ -68,6 +68,7 @@ TEST(ZipPath, RefusesEveryPathThatCouldLeaveTheDestination) {
       L"nul.txt",
       L"Aux/x",
       L"com1.log",
+      L"COM\u00b9",
       L"LPT9",
       L"conout$",
       L"a<b",

@@ -30,11 +30,14 @@ void CCacheableFile::ReadAt(uint64_t offset, void* buffer, size_t size) {
   const bool cached = offset >= m_cacheOffset && offset - m_cacheOffset <= m_cacheLength &&
                       size <= m_cacheLength - (offset - m_cacheOffset);
   if (!cached) {
-    // CheckRange above guarantees offset <= m_size; the window never reaches past the end.
+    // The window starts at the request, or ends with it when the reader moves backwards (the
+    // end-record search), so either direction costs one window per kCacheSize bytes.
+    const bool backwards = m_cacheLength != 0 && offset < m_cacheOffset;
+    const uint64_t start = !backwards ? offset : offset + size > kCacheSize ? offset + size - kCacheSize : 0;
+    const size_t length = static_cast<size_t>(std::min<uint64_t>(kCacheSize, m_size - start));
     m_cacheLength = 0;
-    const size_t length = static_cast<size_t>(std::min<uint64_t>(kCacheSize, m_size - offset));
-    ReadDirect(offset, m_cache.Data(), length);
-    m_cacheOffset = offset;
+    ReadDirect(start, m_cache.Data(), length);
+    m_cacheOffset = start;
     m_cacheLength = length;
   }
   std::memcpy(buffer, m_cache.Data() + (offset - m_cacheOffset), size);

@@ -73,6 +73,7 @@ uint64_t FindEndRecord(CZipArchiveContext& context) {
 
 // Replaces the location by the Zip64 end record's when a valid locator points to one.
 void ReadZip64EndRecord(CZipArchiveContext& context, uint64_t endRecord, CDirectoryLocation& location) {
+  // Nearer the start there is no room for both the locator and the record before the end record.
   if (endRecord < kZip64LocatorSize + kZip64EndRecordSize) return;
   const uint64_t locatorOffset = endRecord - kZip64LocatorSize;
   CRecordReader locator(context.ReadRecord(locatorOffset, kZip64LocatorSize, L"Zip64 locator"));

@@ -29,7 +29,8 @@ bool IsDeviceName(std::wstring_view step) noexcept {
   };
   for (const std::wstring_view name : kPlain)
     if (equalsNoCase(base, name)) return true;
-  if (base.size() == 4 && base[3] >= L'1' && base[3] <= L'9')
+  // COM1-9 and LPT1-9, and the superscript digits that Windows also maps to those ports.
+  if (base.size() == 4 && std::wstring_view(L"123456789\u00b9\u00b2\u00b3").find(base[3]) != std::wstring_view::npos)
     return equalsNoCase(base.substr(0, 3), L"COM") || equalsNoCase(base.substr(0, 3), L"LPT");
   return false;
 }
