@@ -16,9 +16,11 @@ constexpr uint32_t kZip64EndRecordSignature = 0x06064B50;
 constexpr uint32_t kCentralHeaderSignature = 0x02014B50;
 
 constexpr size_t kEndRecordSize = 22;
+constexpr size_t kEndRecordCommentLengthAt = 20;
 constexpr size_t kZip64LocatorSize = 20;
-// Signature, record size, and the 44 bytes of fixed fields the record size counts.
+// Signature and record size (which counts only what follows them), then 44 bytes of fixed fields.
 constexpr size_t kZip64EndRecordSize = 56;
+constexpr uint64_t kZip64EndRecordPrefix = 12;
 constexpr uint64_t kZip64EndRecordFixedPart = 44;
 constexpr size_t kCentralHeaderSize = 46;
 // The smallest local header: every entry takes at least this much room before its data.
@@ -62,7 +64,7 @@ uint64_t FindEndRecord(CZipArchiveContext& context) {
       if (size - position < kEndRecordSize) continue;
       uint8_t record[kEndRecordSize];
       context.Read(position, record, sizeof record, L"End record");
-      const uint16_t commentLength = CRecordReader(CBytes(record).subspan(20)).U16();
+      const uint16_t commentLength = CRecordReader(CBytes(record).subspan(kEndRecordCommentLengthAt)).U16();
       if (size - position - kEndRecordSize >= commentLength) return position;
       // A signature inside the comment of the real record or in entry data: keep searching.
     }
@@ -84,7 +86,7 @@ void ReadZip64EndRecord(CZipArchiveContext& context, uint64_t endRecord, CDirect
   CRecordReader record(context.ReadRecord(recordOffset, kZip64EndRecordSize, L"Zip64 end record"));
   if (record.U32() != kZip64EndRecordSignature) return;
   const uint64_t recordSize = record.U64();
-  if (recordSize < kZip64EndRecordFixedPart || recordSize > locatorOffset - recordOffset - 12)
+  if (recordSize < kZip64EndRecordFixedPart || recordSize > locatorOffset - recordOffset - kZip64EndRecordPrefix)
     context.Corrupt(L"Zip64 end record size is wrong");
   record.U16();  // version made by
   record.U16();  // version needed
