@@ -23,8 +23,6 @@ constexpr size_t kZip64EndRecordSize = 56;
 constexpr uint64_t kZip64EndRecordPrefix = 12;
 constexpr uint64_t kZip64EndRecordFixedPart = 44;
 constexpr size_t kCentralHeaderSize = 46;
-// The smallest local header: every entry takes at least this much room before its data.
-constexpr uint64_t kLocalHeaderSize = 30;
 // The end record is searched backwards in blocks of this size, down to the start of the file.
 constexpr size_t kSearchBlockSize = 512;
 

@@ -35,6 +35,9 @@ struct CZipEntry {
   bool IsFolder() const noexcept { return name.EndsWith(L"/"); }
 };
 
+// The fixed part of a local header: every entry takes at least this much room before its data.
+inline constexpr size_t kLocalHeaderSize = 30;
+
 // Header flag bits.
 inline constexpr uint16_t kFlagUtf8 = 0x0800;
 // Traditional encryption (bit 0), strong encryption (bit 6), encrypted central directory (bit 13).

@@ -11,7 +11,6 @@ namespace Zlib {
 namespace {
 
 constexpr uint32_t kLocalHeaderSignature = 0x04034B50;
-constexpr size_t kLocalHeaderSize = 30;
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
 
