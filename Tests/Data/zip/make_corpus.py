@@ -49,19 +49,19 @@ def tree_files():
     }
 
 
-def data_of(spec):
-    return content(*spec)
+def data_of(recipe):
+    return content(*recipe)
 
 
 def write_tree(root):
-    for name, spec in tree_files().items():
+    for name, recipe in tree_files().items():
         path = os.path.join(root, *name.rstrip("/").split("/"))
-        if spec is None:
+        if recipe is None:
             os.makedirs(path, exist_ok=True)
             continue
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
-            f.write(data_of(spec))
+            f.write(data_of(recipe))
     stamp = __import__("calendar").timegm(FIXED_TIME + (0, 0, 0))
     for dirpath, dirnames, filenames in os.walk(root):
         for n in dirnames + filenames:
@@ -70,11 +70,11 @@ def write_tree(root):
 
 def write_manifest(archive, files):
     lines = []
-    for name, spec in files.items():
-        if spec is None:
+    for name, recipe in files.items():
+        if recipe is None:
             lines.append(f"D\t{name}")
         else:
-            lines.append(f"F\t{name}\t{spec[0]}\t{spec[1]}")
+            lines.append(f"F\t{name}\t{recipe[0]}\t{recipe[1]}")
     with open(os.path.join(HERE, archive + ".manifest"), "w", encoding="utf-8", newline="\n") as f:
         f.write("\n".join(lines) + "\n")
 
@@ -114,14 +114,14 @@ def tool_archives():
     }
     out = os.path.join(HERE, "python_unicode.zip")
     with zipfile.ZipFile(out, "w") as z:
-        for name, spec in unicode_files.items():
+        for name, recipe in unicode_files.items():
             info = zipfile.ZipInfo(name, FIXED_TIME)
-            if spec is None:
+            if recipe is None:
                 z.writestr(info, b"")
                 continue
             info.compress_type = zipfile.ZIP_STORED if name.endswith(".bin") else zipfile.ZIP_DEFLATED
             with z.open(info, "w", force_zip64=True) as f:
-                f.write(data_of(spec))
+                f.write(data_of(recipe))
     write_manifest("python_unicode.zip", unicode_files)
 
 
@@ -300,8 +300,8 @@ def valid_archives():
     """Hand-made archives that must open and extract: Zip64 everywhere, a 65,535-byte comment
     ending in a stray end-record signature, name decoding, times and attributes."""
     files = {"ok.txt": (5, 2), "dir/": None, "dir/stored.bin": (270001, 3), "dir/deflated.txt": (5000, 6)}
-    entries = [Entry(n, b"", method=0) if spec is None else
-               Entry(n, data_of(spec), method=0 if n.endswith(".bin") else 8) for n, spec in files.items()]
+    entries = [Entry(n, b"", method=0) if recipe is None else
+               Entry(n, data_of(recipe), method=0 if n.endswith(".bin") else 8) for n, recipe in files.items()]
     save("zip64_all_fields.zip", build(entries, zip64={}))
     write_manifest("zip64_all_fields.zip", files)
     save("zip64_small.zip", build([Entry("a.txt", b"zip64 " * 20), Entry("d/", b"", method=0),
