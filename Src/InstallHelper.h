@@ -33,4 +33,8 @@ int ShowPropertyMessageWithParams(const CMessageContext& context, bool honourSil
 // A text the action built ("\n" sequences and "[ProductName]" replaced in the caller's text).
 int ShowProductMessageBox(const CMessageContext& context, CUnicodeString& text, UINT style);
 
+// A box owned by the installer's window (FindInstallerWindow), shown whatever the UI level, after
+// which that window is brought to the foreground. Returns the box's result.
+int ShowOwnedMessageBox(MSIHANDLE session, const CUnicodeString& text, const CUnicodeString& caption, UINT style);
+
 }  // namespace Msi
