@@ -27,17 +27,13 @@ CUnicodeString ReadValue(HKEY root, const CUnicodeString& key, const CUnicodeStr
   return opened.ReadString(name, kMissing);
 }
 
-CUnicodeString TableSchema(const wchar_t* table) {
-  return TestSupport::SourceDir() + L"\\Packages\\Tables\\" + table + L".idt";
-}
-
 }  // namespace
 
 class ActualValuePropertiesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     package.Execute(kRegistryTable);
-    package.ImportTable(TableSchema(L"OV_ActualValueProperties"));
+    package.ImportTable(TestSupport::TableSchemaPath(L"OV_ActualValueProperties"));
     package.AddFeature(L"Main");
     package.AddComponent(L"MainComp", L"Main");
     package.AddFeature(L"Gone", 0);
@@ -107,7 +103,7 @@ TEST_F(ActualValuePropertiesTest, AnEmptyListWritesNothing) {
 
 class AddRegistryInDeinstallTest : public ::testing::Test {
  protected:
-  void SetUp() override { package.ImportTable(TableSchema(L"OV_DeinstallRegistry")); }
+  void SetUp() override { package.ImportTable(TestSupport::TableSchemaPath(L"OV_DeinstallRegistry")); }
   void AddRecord(const CUnicodeString& root, const CUnicodeString& name, const CUnicodeString& value,
                  const CUnicodeString& condition) {
     package.Insert(L"OV_DeinstallRegistry", {L"Id", L"Root", L"Key", L"Name", L"Value", L"ConditionProperty"},

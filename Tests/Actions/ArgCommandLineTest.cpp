@@ -13,10 +13,6 @@ using Vrn::CUnicodeString;
 
 namespace {
 
-CUnicodeString TableSchema(const wchar_t* table) {
-  return TestSupport::SourceDir() + L"\\Packages\\Tables\\" + table + L".idt";
-}
-
 constexpr wchar_t kResultProperties[][20] = {L"OV_CLBP", L"OV_CLBP_INSTALL", L"OV_CLBP_UNINSTALL", L"OV_CLBF_INSTALL",
                                              L"OV_CLBF_UNINSTALL"};
 
@@ -25,8 +21,8 @@ constexpr wchar_t kResultProperties[][20] = {L"OV_CLBP", L"OV_CLBP_INSTALL", L"O
 class ArgCommandLineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    package.ImportTable(TableSchema(L"OV_PropertyArgCommandLine"));
-    package.ImportTable(TableSchema(L"OV_FeatureArgCommandLine"));
+    package.ImportTable(TestSupport::TableSchemaPath(L"OV_PropertyArgCommandLine"));
+    package.ImportTable(TestSupport::TableSchemaPath(L"OV_FeatureArgCommandLine"));
   }
   void AddSwitch(const CUnicodeString& property, const CCell& arg) {
     package.Insert(L"OV_PropertyArgCommandLine", {L"Property", L"Arg"}, {property, arg});
@@ -75,18 +71,6 @@ TEST(ArgCommandLine, MissingTablesFailTheAction) {
     EXPECT_EQ(package.Call(action), 1603u) << action;
 }
 
-TEST_F(ArgCommandLineTest, SaveForClbpCopiesEveryRowEmptyValuesIncluded) {
-  AddSwitch(L"SCAN", L"Scan");
-  AddSwitch(L"UNSET", L"Unset");
-  package.AddProperty(L"SCAN", L" 1 ");
-  package.AddProperty(L"SAVE_UNSET", L"stale");
-  package.Open();
-  EXPECT_EQ(package.Call("SaveForCLBP"), 0u);
-  EXPECT_EQ(package.Property(L"SAVE_SCAN"), L" 1 ");  // unchanged, not trimmed
-  EXPECT_EQ(package.Property(L"SAVE_UNSET"), L"");
-  EXPECT_NE(ActionLog(package).Find(L"Set SAVE_UNSET = \r\n"), CUnicodeString::npos);
-}
-
 TEST_F(ArgCommandLineTest, ABlankPropertyCellIsAnAssertionOfTheBuilder) {
   AddSwitch(L"   ", L"Blank");
   package.Open();
@@ -128,9 +112,16 @@ TEST_F(ArgCommandLineTest, SavedSwitchesGiveTheChangesOfAMaintenanceRun) {
   AddSwitch(L"B_MAIL", L"/mail");
   AddSwitch(L"C_WEB", L"/web");
   package.AddProperty(L"A_SCAN", L"1");
-  package.AddProperty(L"B_MAIL", L"0");
+  package.AddProperty(L"B_MAIL", L" 0 ");
+  package.AddProperty(L"SAVE_C_WEB", L"stale");
   package.Open();
   EXPECT_EQ(package.Call("SaveForCLBP"), 0u);
+  // Every row is copied unchanged, an unset property too.
+  EXPECT_EQ(package.Property(L"SAVE_A_SCAN"), L"1");
+  EXPECT_EQ(package.Property(L"SAVE_B_MAIL"), L" 0 ");
+  EXPECT_EQ(package.Property(L"SAVE_C_WEB"), L"");
+  EXPECT_NE(ActionLog(package).Find(L"Set SAVE_C_WEB = \r\n"), CUnicodeString::npos);
+
   package.SetProperty(L"A_SCAN", L"0");  // the user's changes in the maintenance dialogs
   package.SetProperty(L"C_WEB", L"1");
   EXPECT_EQ(package.Call("SetCLBP_Modify"), 0u);
