@@ -48,6 +48,14 @@ UINT ReadInstallerText(DWORD room, CUnicodeString& text, Read read) {
   return answer;
 }
 
+// A target or source path, read in one call; returns the installer's answer.
+UINT ReadPath(UINT(WINAPI* read)(MSIHANDLE, LPCWSTR, LPWSTR, LPDWORD), MSIHANDLE session, const CUnicodeString& folder,
+              CUnicodeString& path) {
+  Vrn::Check(session != 0);
+  return ReadInstallerText(kPathRoom, path,
+                           [&](wchar_t* buffer, DWORD* size) { return read(session, folder.c_str(), buffer, size); });
+}
+
 UINT WriteProperty(MSIHANDLE session, const CUnicodeString& name, const CUnicodeString& value) {
   Vrn::Check(session != 0);
   return MsiSetPropertyW(session, name.c_str(), value.c_str());
@@ -257,11 +265,8 @@ uint16_t GetProductLanguage(MSIHANDLE session) {
 // ---- Paths, features, components, products ----
 
 CUnicodeString GetTargetPath(MSIHANDLE session, const CUnicodeString& folder) {
-  Vrn::Check(session != 0);
   CUnicodeString path;
-  const UINT answer = ReadInstallerText(kPathRoom, path, [&](wchar_t* buffer, DWORD* size) {
-    return MsiGetTargetPathW(session, folder.c_str(), buffer, size);
-  });
+  const UINT answer = ReadPath(MsiGetTargetPathW, session, folder, path);
   LogInstallerCall(L"MsiGetTargetPath( " + HandleText(session) + L", " + folder, answer, answer != ERROR_SUCCESS,
                    L"  path='" + path + L"' ");
   return path;
@@ -275,11 +280,8 @@ void SetTargetPath(MSIHANDLE session, const CUnicodeString& folder, const CUnico
 }
 
 CUnicodeString GetSourcePath(MSIHANDLE session, const CUnicodeString& folder) {
-  Vrn::Check(session != 0);
   CUnicodeString path;
-  const UINT answer = ReadInstallerText(kPathRoom, path, [&](wchar_t* buffer, DWORD* size) {
-    return MsiGetSourcePathW(session, folder.c_str(), buffer, size);
-  });
+  const UINT answer = ReadPath(MsiGetSourcePathW, session, folder, path);
   Vrn::Check(answer == ERROR_SUCCESS);
   return path;
 }

@@ -53,8 +53,12 @@ uint16_t GetProductLanguage(MSIHANDLE session);
 
 // ---- Paths, features, components, products ----
 
+// The directory's full target path (ending with a backslash); a refusal is logged and gives the
+// empty text.
 CUnicodeString GetTargetPath(MSIHANDLE session, const CUnicodeString& folder);
+// Logs the installer's answer; a refusal is an internal error.
 void SetTargetPath(MSIHANDLE session, const CUnicodeString& folder, const CUnicodeString& path);
+// The directory's source path; logs nothing; a refusal is an internal error.
 CUnicodeString GetSourcePath(MSIHANDLE session, const CUnicodeString& folder);
 
 struct CFeatureState {
@@ -63,15 +67,21 @@ struct CFeatureState {
 };
 // Raises on failure (after logging).
 CFeatureState QueryFeatureState(MSIHANDLE session, const CUnicodeString& feature);
+// Raises on failure (after logging).
 void ChangeFeatureState(MSIHANDLE session, const CUnicodeString& feature, INSTALLSTATE state);
 
+// By the component's action state (and, for ComponentWillBeLocal, its installed state): installed
+// means LOCAL, SOURCE or DEFAULT; removed means ABSENT; local means the action is LOCAL, or the
+// component is local now and stays. A failed query gives false and logs nothing.
 bool ComponentWillBeInstalled(MSIHANDLE session, const CUnicodeString& component);
 bool ComponentWillBeRemoved(MSIHANDLE session, const CUnicodeString& component);
 bool ComponentWillBeLocal(MSIHANDLE session, const CUnicodeString& component);
 
-// The installed product's "VersionString"; empty for a product that is not installed.
+// The installed product's "VersionString"; empty for a product that is not installed. Other
+// failures are internal errors (after logging).
 CUnicodeString GetProductVersionString(const CUnicodeString& productCode);
 
+// "INSTALLSTATE_LOCAL" and so on ("unknown (7)" outside the table); "IDOK" ... "IDHELP" or "(Unknown)".
 CUnicodeString InstallStateName(int state);
 CUnicodeString DialogResultName(int result);
 

@@ -24,11 +24,21 @@ inline Vrn::CUnicodeString HandleText(MSIHANDLE session) {
   return text;
 }
 
+// Feature "Main" (installed by default; components MainComp and RemovedComp) and feature "Off"
+// (level 0, so not installed; component OffComp).
+inline void AddTestFeatures(TestSupport::CTestPackage& package) {
+  package.AddFeature(L"Main");
+  package.AddComponent(L"MainComp", L"Main");
+  package.AddComponent(L"RemovedComp", L"Main");
+  package.AddFeature(L"Off", 0);
+  package.AddComponent(L"OffComp", L"Off");
+}
+
 inline std::string Utf8(const Vrn::CUnicodeString& text) { return text.ToUtf8(); }
 
 }  // namespace SessionTests
 
 namespace Vrn {
 // Failure messages show texts, not bytes.
-inline void PrintTo(const CUnicodeString& text, std::ostream* out) { *out << '"' << text.ToUtf8() << '"'; }
+inline std::ostream& operator<<(std::ostream& out, const CUnicodeString& text) { return out << text.ToUtf8(); }
 }  // namespace Vrn
