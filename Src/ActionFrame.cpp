@@ -1,6 +1,8 @@
 // The frame around every exported action and the installation counter.
 #include "ActionFrame.h"
 
+#include <exception>
+
 #include "CustomActionLog.h"
 #include "Errors.h"
 #include "MessageHandlers.h"
@@ -52,6 +54,16 @@ UINT RunFramed(MSIHANDLE session, ActionBody body) {
       failure.reset();
       result = ERROR_INSTALL_FAILURE;
       IncrementInstallationCounter();
+    } catch (const std::exception& failure) {
+      // Not the library's own kind (a standard library failure such as bad_alloc): logged and
+      // counted like any failure, and the frame still closes the log and stops the library.
+      CustomActionLog() << "ERROR: " << failure.what() << "\r\n\r\n";
+      result = ERROR_INSTALL_FAILURE;
+      IncrementInstallationCounter();
+    } catch (...) {
+      CustomActionLog() << "ERROR: unknown exception\r\n\r\n";
+      result = ERROR_INSTALL_FAILURE;
+      IncrementInstallationCounter();
     }
     CustomActionLog().Close();
     Vrn::Stop();
@@ -89,8 +101,8 @@ UINT CountFailure(UINT result) {
 }
 
 UINT RunAction(MSIHANDLE session, ActionBody body) {
-  // Nothing may cross into the installer: anything that is not a core-library exception (a
-  // standard library failure such as bad_alloc, or a failed detach) ends here as 1603.
+  // Nothing may cross into the installer: whatever escapes the frame itself (a failed detach, a
+  // failure while reporting) ends here as 1603.
   try {
     return RunFramed(session, body);
   } catch (Vrn::CException* raw) {

@@ -89,6 +89,8 @@ TEST_F(ActionFrameTest, OwnResultsAreNotCounted) {
 TEST_F(ActionFrameTest, ForeignExceptionsNeverEscape) {
   EXPECT_EQ(RunAction(package.Session(), [](MSIHANDLE) -> UINT { throw std::runtime_error("not ours"); }), 1603u);
   EXPECT_EQ(Vrn::StartCount(), 0);
+  EXPECT_EQ(ReadCounter(), L"1");
+  EXPECT_NE(package.LogText().Find(L"ERROR: not ours\r\n"), Vrn::CUnicodeString::npos);
 }
 
 TEST_F(ActionFrameTest, TheLogSwitchDecidesTheHandler) {
