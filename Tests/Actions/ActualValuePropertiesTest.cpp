@@ -105,9 +105,9 @@ class AddRegistryInDeinstallTest : public ::testing::Test {
  protected:
   void SetUp() override { package.ImportTable(TestSupport::TableSchemaPath(L"OV_DeinstallRegistry")); }
   void AddRecord(const CUnicodeString& root, const CUnicodeString& name, const CUnicodeString& value,
-                 const CUnicodeString& condition) {
+                 const CUnicodeString& condition, const CUnicodeString& key = kKey) {
     package.Insert(L"OV_DeinstallRegistry", {L"Id", L"Root", L"Key", L"Name", L"Value", L"ConditionProperty"},
-                   {name, root, kKey, name, value, condition});
+                   {name, root, key, name, value, condition});
   }
 
   static constexpr wchar_t kKey[] = L"SOFTWARE\\OrvTest\\Deinstall";
@@ -156,9 +156,7 @@ TEST_F(AddRegistryInDeinstallTest, WritesTheRecordsWhoseConditionHolds) {
 TEST_F(AddRegistryInDeinstallTest, AFailedWriteFailsTheActionAfterEarlierRows) {
   package.AddProperty(L"C_YES", L"1");
   AddRecord(L"2", L"AFirst", L"written", L"C_YES");
-  // A key name segment longer than the registry allows.
-  package.Insert(L"OV_DeinstallRegistry", {L"Id", L"Root", L"Key", L"Name", L"Value", L"ConditionProperty"},
-                 {L"BTooLong", L"2", CUnicodeString(300, L'k'), L"Value", L"v", L"C_YES"});
+  AddRecord(L"2", L"BTooLong", L"v", L"C_YES", CUnicodeString(300, L'k'));  // a key name longer than allowed
   package.Open();
   EXPECT_EQ(package.Call("AddRegistryInDeinstall"), 1603u);
   EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kKey, L"AFirst"), L"written");
