@@ -11,6 +11,9 @@ Vrn::CUnicodeString BuildDir() { return ORV_BUILD_DIR_WINE; }
 Vrn::CUnicodeString DataPath(const Vrn::CUnicodeString& relative) {
   return SourceDir() + L"\\Tests\\Data\\" + relative;
 }
+Vrn::CUnicodeString TableSchemaPath(const Vrn::CUnicodeString& table) {
+  return SourceDir() + L"\\Packages\\Tables\\" + table + L".idt";
+}
 Vrn::CUnicodeString LibraryPath() { return BuildDir() + L"\\OrvantCA.dll"; }
 
 namespace {

@@ -15,6 +15,8 @@ Vrn::CUnicodeString SourceDir();
 Vrn::CUnicodeString BuildDir();
 // SourceDir()\Tests\Data\<relative>
 Vrn::CUnicodeString DataPath(const Vrn::CUnicodeString& relative);
+// SourceDir()\Packages\Tables\<table>.idt, the schema of one of the library's tables
+Vrn::CUnicodeString TableSchemaPath(const Vrn::CUnicodeString& table);
 // BuildDir()\OrvantCA.dll
 Vrn::CUnicodeString LibraryPath();
 
