@@ -49,15 +49,16 @@ struct CErrorText {
 // Indexed by ParseError. The names are outside this library's message table, so every raise
 // carries its English text.
 constexpr CErrorText kErrorTexts[] = {
-    {kErrMissingSymbol, L"XML parsing error after %0 line breaks: \"%1\" is missing."},
-    {kErrMissingId, L"XML parsing error after %0 line breaks: a name is missing."},
-    {kErrUnexpectedSymbol, L"XML parsing error after %0 line breaks: \"%1\" is not expected here."},
-    {kErrUnexpectedEof, L"XML parsing error after %0 line breaks: the text ends inside markup or inside an element."},
+    {kErrMissingSymbol, L"XML parsing error at line %0 (counting from 0): \"%1\" is missing."},
+    {kErrMissingId, L"XML parsing error at line %0 (counting from 0): a name is missing."},
+    {kErrUnexpectedSymbol, L"XML parsing error at line %0 (counting from 0): \"%1\" is not expected here."},
+    {kErrUnexpectedEof,
+     L"XML parsing error at line %0 (counting from 0): the text ends inside markup or inside an element."},
     {kErrTagsMismatch,
-     L"XML parsing error after %0 line breaks: the end tag \"%1\" does not match the open element \"%2\"."},
-    {kErrDuplicateAttribute, L"XML parsing error after %0 line breaks: the attribute \"%1\" is repeated."},
+     L"XML parsing error at line %0 (counting from 0): the end tag \"%1\" does not match the open element \"%2\"."},
+    {kErrDuplicateAttribute, L"XML parsing error at line %0 (counting from 0): the attribute \"%1\" is repeated."},
     {kErrBadHeader,
-     L"XML parsing error after %0 line breaks: the XML declaration must come once, before the first element."},
+     L"XML parsing error at line %0 (counting from 0): the XML declaration must come once, before the first element."},
 };
 
 bool IsNameStop(wchar_t ch) noexcept {
