@@ -20,7 +20,7 @@ Vrn::CUnicodeString LibraryPath();
 
 // A new empty folder under the Windows temporary folder, removed with everything in it.
 class CTempFolder {
-public:
+ public:
   CTempFolder();
   ~CTempFolder();
   CTempFolder(const CTempFolder&) = delete;
@@ -29,20 +29,20 @@ public:
   // Path()\relative
   Vrn::CUnicodeString operator/(const Vrn::CUnicodeString& relative) const;
 
-private:
+ private:
   Vrn::CUnicodeString m_path;
 };
 
 // Redirects a predefined root (HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER) of this process to a fresh
 // private key for the object's lifetime, so tests never see or leave machine state.
 class CRegistryOverride {
-public:
+ public:
   explicit CRegistryOverride(HKEY root);
   ~CRegistryOverride();
   CRegistryOverride(const CRegistryOverride&) = delete;
   CRegistryOverride& operator=(const CRegistryOverride&) = delete;
 
-private:
+ private:
   HKEY m_root;
   Vrn::CUnicodeString m_privatePath;
   Vrn::CRegKeyHandle m_key;

@@ -18,7 +18,7 @@ struct IErrorInfo;
 namespace Vrn {
 
 class CException {
-public:
+ public:
   virtual ~CException();
   // The user-readable text of the failure.
   virtual void GetMessageText(CUnicodeString& text) const = 0;
@@ -40,7 +40,7 @@ template <class E, class... Args>
 }
 
 class CMemoryException : public CException {
-public:
+ public:
   void GetMessageText(CUnicodeString& text) const override;
 };
 
@@ -48,13 +48,13 @@ public:
 // registered message module defines the name (always give one for names outside this library's
 // own table).
 class CCheckException : public CException {
-public:
+ public:
   CCheckException(CUnicodeString name, CUnicodeString fallback, std::initializer_list<CUnicodeString> params = {});
   void GetMessageText(CUnicodeString& text) const override;
   const CUnicodeString& Name() const noexcept { return m_name; }
   const std::vector<CUnicodeString>& Params() const noexcept { return m_params; }
 
-private:
+ private:
   CUnicodeString m_name;
   CUnicodeString m_fallback;
   std::vector<CUnicodeString> m_params;
@@ -62,7 +62,7 @@ private:
 
 // A failure that was already reported to the user: no text, showing it does nothing.
 class CUserException : public CException {
-public:
+ public:
   void GetMessageText(CUnicodeString& text) const override { text.Clear(); }
   void Show() const override {}
 };
@@ -70,7 +70,7 @@ public:
 enum class CheckKind : int { Assertion = 0, AssertionWithCode = 1, Presumption = 2, PresumptionWithCode = 3 };
 
 class CInternalError : public CException {
-public:
+ public:
   CInternalError(CUnicodeString file, int line, CheckKind kind, DWORD code);
   void GetMessageText(CUnicodeString& text) const override;
   void Show() const override;  // the third and later internal errors ask OK/Cancel
@@ -79,7 +79,7 @@ public:
   CheckKind Kind() const noexcept { return m_kind; }
   DWORD Code() const noexcept { return m_code; }
 
-private:
+ private:
   CUnicodeString m_file;
   int m_line;
   CheckKind m_kind;
@@ -87,7 +87,7 @@ private:
 };
 
 class CCOMException : public CException {
-public:
+ public:
   // Takes ownership of errorInfo (may be null); it is released with the exception.
   CCOMException(HRESULT code, IErrorInfo* errorInfo = nullptr);
   ~CCOMException() override;
@@ -96,18 +96,18 @@ public:
   void GetMessageText(CUnicodeString& text) const override;
   HRESULT Code() const noexcept { return m_code; }
 
-private:
+ private:
   HRESULT m_code;
   IErrorInfo* m_errorInfo;
 };
 
 class CLastErrorException : public CException {
-public:
+ public:
   explicit CLastErrorException(DWORD code);
   void GetMessageText(CUnicodeString& text) const override;
   DWORD Code() const noexcept { return m_code; }
 
-private:
+ private:
   DWORD m_code;
 };
 
@@ -134,7 +134,7 @@ enum class FileCause : int {
 FileCause FileCauseFromError(DWORD code);
 
 class CFileException : public CException {
-public:
+ public:
   CFileException(FileCause cause, DWORD code, CUnicodeString fileName);
   // The cause from the Windows error code.
   CFileException(DWORD code, CUnicodeString fileName);
@@ -143,7 +143,7 @@ public:
   DWORD Code() const noexcept { return m_code; }
   const CUnicodeString& FileName() const noexcept { return m_fileName; }
 
-private:
+ private:
   FileCause m_cause;
   DWORD m_code;
   CUnicodeString m_fileName;

@@ -13,13 +13,13 @@
 namespace Vrn {
 
 class CFile {
-public:
+ public:
   enum class OpenMode {
-    Read,         // existing file, shared for reading
-    ReadWrite,    // existing file
-    CreateAlways, // new or truncated, read and write
-    OpenOrCreate, // existing or new, read and write
-    Append,       // existing or new, positioned at the end, write
+    Read,          // existing file, shared for reading
+    ReadWrite,     // existing file
+    CreateAlways,  // new or truncated, read and write
+    OpenOrCreate,  // existing or new, read and write
+    Append,        // existing or new, positioned at the end, write
   };
 
   CFile() = default;
@@ -28,13 +28,15 @@ public:
   CFile(CFile&&) noexcept = default;
   CFile& operator=(CFile&&) noexcept = default;
 
+  // Opening an open file is an internal error.
   void Open(const CUnicodeString& path, OpenMode mode);
   void Close() noexcept { m_handle.Reset(); }
   bool IsOpen() const noexcept { return m_handle.IsValid(); }
   const CUnicodeString& Path() const noexcept { return m_path; }
   HANDLE Handle() const noexcept { return m_handle.Get(); }
 
-  // Reads up to size bytes; returns the count (0 at the end).
+  // Reads up to size bytes; returns the count (0 at the end). Failures raise CFileException; using a
+  // closed file is an internal error.
   size_t Read(void* buffer, size_t size);
   // Reads exactly size bytes or raises ERR_FILE_END_OF_FILE.
   void ReadExact(void* buffer, size_t size);
@@ -45,7 +47,7 @@ public:
   void SetEnd();  // truncates at the current position
   void SetTimes(const FILETIME* creation, const FILETIME* access, const FILETIME* write);
 
-private:
+ private:
   CFileHandle m_handle;
   CUnicodeString m_path;
 };
@@ -54,10 +56,13 @@ private:
 std::string ReadFileBytes(const CUnicodeString& path);
 void WriteFileBytes(const CUnicodeString& path, std::string_view bytes);
 
-// Existence through FindFirstFileW with the error mode 0x8001 (no critical-error boxes).
-bool PathExists(const CUnicodeString& path);
-bool FileExists(const CUnicodeString& path);       // exists and is not a directory
-bool DirectoryExists(const CUnicodeString& path);  // exists and is a directory
+// Existence through FindFirstFileW with the error mode 0x8001 (no critical-error boxes); wildcards
+// in the last component match.
+bool PathExists(const CUnicodeString& path);  // any entry, file or directory
+bool FileExists(const CUnicodeString& path);  // an entry that is not a directory
+// An attribute query under the same error mode, so that drive roots and trailing separators work;
+// false for the empty path.
+bool DirectoryExists(const CUnicodeString& path);
 // Creates the folder and any missing parents; an existing folder is fine.
 void CreateDirectoryWithParents(const CUnicodeString& path);
 // Removes an empty folder (recursive: with everything in it).
@@ -66,26 +71,36 @@ void RemoveFile(const CUnicodeString& path);
 
 struct CDirectoryEntry {
   CUnicodeString name;
+  CUnicodeString fullPath;
   DWORD attributes = 0;
   uint64_t size = 0;
   FILETIME writeTime{};
   bool IsDirectory() const noexcept { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 };
-enum ListFlags : unsigned { ListFiles = 1, ListDirectories = 2, ListHidden = 4, ListAll = 7 };
-// Entries of a folder matching a wildcard pattern ("." and ".." never), sorted by name without
+// ListHidden admits hidden and system entries; ListRecursive also lists every subfolder (the pattern
+// applies at each level; linked folders are not entered).
+enum ListFlags : unsigned { ListFiles = 1, ListDirectories = 2, ListHidden = 4, ListAll = 7, ListRecursive = 8 };
+// Entries of a folder matching a wildcard pattern ("." and ".." never), sorted by full path without
 // regard to case, without duplicates. A missing folder gives an empty list.
 std::vector<CDirectoryEntry> ListDirectory(const CUnicodeString& folder, const CUnicodeString& pattern = L"*",
                                            unsigned flags = ListFiles | ListDirectories);
 
-// Free space available to the caller, in KiB, capped at 0xFFFFFFFF; 0 when the query fails.
+// Bytes available to the caller on the disk holding path ("/" read as a backslash), in KiB, capped at
+// kMaxFreeSpaceKiB; a failed query raises CLastErrorException.
+inline constexpr uint32_t kMaxFreeSpaceKiB = 2147483647;
 uint32_t FreeSpaceKiB(const CUnicodeString& path);
+// The query behind FreeSpaceKiB (GetDiskFreeSpaceExW by default): true with the available bytes, or
+// false with the last error set. Tests replace it to simulate small or huge disks; returns the old one.
+using FreeSpaceQuery = bool (*)(const wchar_t* path, uint64_t& availableBytes);
+FreeSpaceQuery SetFreeSpaceQuery(FreeSpaceQuery query);
 
 // The library's temporary directory (with a trailing backslash): the "Temp" setting when it was
 // set at start-up, else GetTempPathW.
 CUnicodeString TemporaryDirectory();
 void SetTemporaryDirectory(const CUnicodeString& folder);
 // Creates a new empty file named prefix + a unique part + extension in folder (the temporary
-// directory when empty); raises ERR_CREATE_TEMP_FILE on failure.
+// directory when empty) and returns its path; the extension may be given with or without its dot.
+// Raises ERR_CREATE_TEMP_FILE naming the folder on failure.
 CUnicodeString CreateUniqueTempFile(const CUnicodeString& prefix, const CUnicodeString& extension,
                                     const CUnicodeString& folder = {});
 
@@ -96,7 +111,8 @@ CUnicodeString ReadTextFile(const CUnicodeString& path, unsigned defaultCodePage
 // Creates the file anew in the code page, starting with that code page's mark (none for others).
 void WriteTextFile(const CUnicodeString& path, const CUnicodeString& text, unsigned codePage);
 
-// Joins two path parts with exactly one backslash between them.
+// Joins two path parts with exactly one backslash between them (an empty first part gives the
+// second unchanged).
 CUnicodeString JoinPath(const CUnicodeString& first, const CUnicodeString& second);
 // True for '\\' and '/'.
 inline bool IsPathSeparator(wchar_t ch) noexcept { return ch == L'\\' || ch == L'/'; }

@@ -10,7 +10,7 @@ namespace Vrn {
 // Traits give the handle type, its invalid value and how to close it.
 template <class Traits>
 class CUniqueHandle {
-public:
+ public:
   using Type = typename Traits::Type;
 
   CUniqueHandle() noexcept = default;
@@ -39,7 +39,7 @@ public:
     return &m_handle;
   }
 
-private:
+ private:
   Type m_handle = Traits::Invalid();
 };
 

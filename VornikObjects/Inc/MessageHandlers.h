@@ -11,7 +11,7 @@
 namespace Vrn {
 
 class CMessageHandler {
-public:
+ public:
   // Leaves the no-handler mark in the default slot when it held this handler.
   virtual ~CMessageHandler();
   virtual int ShowMessage(HWND owner, const CUnicodeString& text, const CUnicodeString& caption, UINT style) = 0;
@@ -32,25 +32,25 @@ WORD EventTypeForStyle(UINT style) noexcept;
 // The user-interface seam: every message box of the library goes through it. Tests install a
 // scripted one with CUserInterfaceOverride.
 class CUserInterface {
-public:
+ public:
   virtual ~CUserInterface() = default;
   virtual int MessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style);
   virtual BOOL SetForegroundWindow(HWND window);
 };
 CUserInterface& UserInterface();
 class CUserInterfaceOverride {
-public:
+ public:
   explicit CUserInterfaceOverride(CUserInterface& replacement);
   ~CUserInterfaceOverride();
   CUserInterfaceOverride(const CUserInterfaceOverride&) = delete;
   CUserInterfaceOverride& operator=(const CUserInterfaceOverride&) = delete;
 
-private:
+ private:
   CUserInterface* m_previous;
 };
 
 class CMessageBoxHandler : public CMessageHandler {
-public:
+ public:
   int ShowMessage(HWND owner, const CUnicodeString& text, const CUnicodeString& caption, UINT style) override;
   int ShowMessageWithIcon(HWND owner, const CUnicodeString& text, const CUnicodeString& caption, UINT style,
                           const wchar_t* iconName) override;
@@ -59,28 +59,28 @@ public:
 };
 
 class CConsoleMessageHandler : public CMessageHandler {
-public:
+ public:
   // Writes "caption: text" and a line break to standard output; answers the default button.
   int ShowMessage(HWND owner, const CUnicodeString& text, const CUnicodeString& caption, UINT style) override;
 };
 
 // The event-log seam: the real one registers the event source and calls ReportEventW.
 class CEventLogSink {
-public:
+ public:
   virtual ~CEventLogSink() = default;
   virtual void Report(const CUnicodeString& source, WORD type, const CUnicodeString& caption,
                       const CUnicodeString& text);
 };
 
 class CEventLogMessageHandler : public CMessageHandler {
-public:
+ public:
   explicit CEventLogMessageHandler(CEventLogSink* sink = nullptr);
   int ShowMessage(HWND owner, const CUnicodeString& text, const CUnicodeString& caption, UINT style) override;
   void HandleException(const CException& exception) override;  // user exceptions are not reported
   // Event type from the icon bits, else from the button set.
   static WORD EventType(UINT style) noexcept;
 
-private:
+ private:
   CEventLogSink* m_sink;
   CEventLogSink m_realSink;
 };

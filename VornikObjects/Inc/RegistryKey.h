@@ -28,7 +28,7 @@ struct CRegistryKeyInfo {
 CUnicodeString RegistryRootName(HKEY root) noexcept;
 
 class CRegistryKey {
-public:
+ public:
   CRegistryKey() = default;
   CRegistryKey(const CRegistryKey&) = delete;
   CRegistryKey& operator=(const CRegistryKey&) = delete;
@@ -64,14 +64,19 @@ public:
   void WriteString(const CUnicodeString& name, const CUnicodeString& value);
   void WriteDword(const CUnicodeString& name, uint32_t value);
   void DeleteValue(const CUnicodeString& name);
-  // Deletes path and everything below it, depth first.
+  // Deletes path and everything below it, depth first; a subkey that cannot be opened or deleted
+  // raises ERR_CANT_WRITE_TO_REGISTRY naming it. An empty path is an internal error.
   void DeleteSubKeyTree(const CUnicodeString& path);
 
   // Appends the subkey names to a cleared list; true when the enumeration reached its end.
   bool EnumerateSubKeys(std::vector<CUnicodeString>& names) const;
   bool QueryInfo(CRegistryKeyInfo& info) const;
 
-private:
+ private:
+  bool OpenNamed(HKEY root, const CUnicodeString& rootName, const CUnicodeString& path, RegistryMode mode,
+                 RegistryView view);
+  void CheckWritable() const;
+
   CRegKeyHandle m_key;
   RegistryMode m_mode = RegistryMode::Closed;
   RegistryView m_view = RegistryView::Default;

@@ -23,7 +23,7 @@ bool IsStarted();
 
 // Scoped start/stop for code outside the action frame (tests, tools).
 class CLibraryScope {
-public:
+ public:
   CLibraryScope() : m_started(Start()) {}
   ~CLibraryScope() {
     if (m_started) Stop();
@@ -32,7 +32,7 @@ public:
   CLibraryScope& operator=(const CLibraryScope&) = delete;
   bool Started() const noexcept { return m_started; }
 
-private:
+ private:
   bool m_started;
 };
 
@@ -86,19 +86,19 @@ enum class SetupLocation : uint32_t {
 };
 
 class CSetupBase {
-public:
+ public:
   CSetupBase(SetupLocation location, CUnicodeString keyPath, CUnicodeString valueName, uint32_t view = 0);
   virtual ~CSetupBase() = default;
   SetupLocation Location() const noexcept { return m_location; }
   const CUnicodeString& KeyPath() const noexcept { return m_keyPath; }
   const CUnicodeString& ValueName() const noexcept { return m_valueName; }
 
-protected:
+ protected:
   // The stored text, or the fallback when the key or value is missing or unreadable.
   CUnicodeString ReadText(const CUnicodeString& fallback) const;
   void WriteText(const CUnicodeString& text) const;
 
-private:
+ private:
   SetupLocation m_location;
   CUnicodeString m_keyPath;
   CUnicodeString m_valueName;
@@ -110,7 +110,7 @@ struct CSetupTraits;  // Parse / Format for bool, int32_t and CUnicodeString
 
 template <class T>
 class CSetup : public CSetupBase {
-public:
+ public:
   CSetup(SetupLocation location, CUnicodeString keyPath, CUnicodeString valueName, T defaultValue, uint32_t view = 0)
       : CSetupBase(location, std::move(keyPath), std::move(valueName), view), m_default(std::move(defaultValue)) {}
   virtual CUnicodeString DefaultAsText() const { return CSetupTraits<T>::Format(m_default); }
@@ -121,7 +121,7 @@ public:
   virtual CUnicodeString AsText(const T& value) const { return CSetupTraits<T>::Format(value); }
   const T& Default() const noexcept { return m_default; }
 
-private:
+ private:
   T m_default;
 };
 
@@ -130,7 +130,7 @@ std::recursive_mutex& SettingsLock();
 
 template <class T>
 class CCacheSetup : public CSetup<T> {
-public:
+ public:
   using CSetup<T>::CSetup;
   // Reads once, then serves the cache.
   T Get() const override {
@@ -153,7 +153,7 @@ public:
     m_cached = false;
   }
 
-private:
+ private:
   mutable T m_value{};
   mutable bool m_cached = false;
 };

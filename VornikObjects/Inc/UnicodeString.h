@@ -16,7 +16,7 @@ namespace Vrn {
 bool IsWhiteSpace(wchar_t ch) noexcept;
 
 class CUnicodeString {
-public:
+ public:
   static constexpr size_t npos = static_cast<size_t>(-1);
 
   CUnicodeString() noexcept;
@@ -97,7 +97,9 @@ public:
 
   friend bool operator==(const CUnicodeString& a, const CUnicodeString& b) noexcept { return a.View() == b.View(); }
   friend bool operator==(const CUnicodeString& a, std::wstring_view b) noexcept { return a.View() == b; }
-  friend bool operator==(const CUnicodeString& a, const wchar_t* b) noexcept { return a.View() == std::wstring_view(b); }
+  friend bool operator==(const CUnicodeString& a, const wchar_t* b) noexcept {
+    return a.View() == std::wstring_view(b);
+  }
   friend std::strong_ordering operator<=>(const CUnicodeString& a, const CUnicodeString& b) noexcept {
     return a.View().compare(b.View()) <=> 0;
   }
@@ -108,7 +110,7 @@ public:
   friend CUnicodeString operator+(std::wstring_view a, const CUnicodeString& b) { return CUnicodeString(a) += b; }
   friend CUnicodeString operator+(const wchar_t* a, const CUnicodeString& b) { return CUnicodeString(a) += b; }
 
-private:
+ private:
   struct Buffer {
     std::atomic<long> refs;
     size_t length;    // in UTF-16 code units

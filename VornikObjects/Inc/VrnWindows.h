@@ -8,3 +8,11 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
+namespace Vrn {
+// GetProcAddress typed as the function it is (null when the export is missing).
+template <class Function>
+Function ProcAddress(HMODULE module, const char* name) noexcept {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+}  // namespace Vrn

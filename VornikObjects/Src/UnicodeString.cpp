@@ -170,9 +170,7 @@ CUnicodeString CUnicodeString::Mid(size_t first, size_t count) const {
   return CUnicodeString(View().substr(first, count));
 }
 
-CUnicodeString CUnicodeString::Right(size_t count) const {
-  return count >= Length() ? *this : Mid(Length() - count);
-}
+CUnicodeString CUnicodeString::Right(size_t count) const { return count >= Length() ? *this : Mid(Length() - count); }
 
 CUnicodeString& CUnicodeString::TrimLeft() {
   size_t first = 0;

@@ -1,0 +1,72 @@
+// Fixtures for core-library tests: a handler that records what it is asked to show, and a scope
+// that starts the library with OrvantCA.dll registered as a message module.
+#pragma once
+
+#include <vector>
+
+#include "Handle.h"
+#include "MessageHandlers.h"
+#include "Setup.h"
+
+namespace TestSupport {
+
+struct CShownMessage {
+  Vrn::CUnicodeString text;
+  Vrn::CUnicodeString caption;
+  UINT style;
+};
+
+// Records every message and answers with the scripted answers in order (then the default button).
+class CRecordingHandler : public Vrn::CMessageHandler {
+ public:
+  int ShowMessage(HWND owner, const Vrn::CUnicodeString& text, const Vrn::CUnicodeString& caption, UINT style) override;
+  std::vector<CShownMessage> shown;
+  std::vector<int> answers;
+};
+
+// Makes a handler current for the scope and restores the previous one.
+class CHandlerScope {
+ public:
+  explicit CHandlerScope(Vrn::CMessageHandler& handler) : m_previous(Vrn::SetCurrentHandler(&handler)) {}
+  ~CHandlerScope() { Vrn::SetCurrentHandler(m_previous); }
+  CHandlerScope(const CHandlerScope&) = delete;
+  CHandlerScope& operator=(const CHandlerScope&) = delete;
+
+ private:
+  Vrn::CMessageHandler* m_previous;
+};
+
+// The user-interface seam recording boxes and answering from a script.
+class CScriptedUserInterface : public Vrn::CUserInterface {
+ public:
+  int MessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style) override;
+  BOOL SetForegroundWindow(HWND window) override;
+  std::vector<CShownMessage> shown;
+  std::vector<int> answers;
+  std::vector<HWND> foreground;
+};
+
+// The loaded OrvantCA.dll (loaded once per process, kept).
+HMODULE LibraryModuleForTests();
+
+// Starts the library and registers OrvantCA.dll as a message module.
+class CStartedLibrary {
+ public:
+  CStartedLibrary();
+  ~CStartedLibrary();
+  CStartedLibrary(const CStartedLibrary&) = delete;
+  CStartedLibrary& operator=(const CStartedLibrary&) = delete;
+};
+
+// Catches the core-library exception a callable raises (owning it); null when none was raised.
+template <class Callable>
+Vrn::CExceptionPtr CatchVrn(Callable&& callable) {
+  try {
+    callable();
+  } catch (Vrn::CException* raw) {
+    return Vrn::CExceptionPtr(raw);
+  }
+  return nullptr;
+}
+
+}  // namespace TestSupport

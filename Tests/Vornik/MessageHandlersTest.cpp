@@ -1,0 +1,126 @@
+// Message handlers: box styles, event-log types, the default-handler choice and exception reports.
+#include <gtest/gtest.h>
+
+#include "CoreFixtures.h"
+#include "MessageHandlers.h"
+#include "TestSupport.h"
+
+using namespace Vrn;
+
+TEST(MessageBoxHandler, AddsIconAndModalityFlags) {
+  TestSupport::CScriptedUserInterface ui;
+  CUserInterfaceOverride seam(ui);
+  CMessageBoxHandler handler;
+  ui.answers = {IDNO};
+  EXPECT_EQ(handler.ShowMessage(nullptr, L"text", L"caption", MB_YESNO), IDNO);
+  handler.ShowMessage(nullptr, L"text", L"caption", MB_RETRYCANCEL);
+  handler.ShowMessage(nullptr, L"text", L"caption", MB_OK | MB_ICONINFORMATION);
+  ASSERT_EQ(ui.shown.size(), 3u);
+  EXPECT_EQ(ui.shown[0].style, MB_YESNO | MB_ICONEXCLAMATION | 0x52000u);
+  EXPECT_EQ(ui.shown[1].style, MB_RETRYCANCEL | 0x52000u);  // no icon added for this button set
+  EXPECT_EQ(ui.shown[2].style, MB_OK | MB_ICONINFORMATION | 0x52000u);
+  EXPECT_EQ(ui.shown[0].text, L"text");
+  EXPECT_EQ(ui.shown[0].caption, L"caption");
+}
+
+TEST(EventLogHandler, TypesAndDefaultAnswers) {
+  struct RecordingSink : CEventLogSink {
+    void Report(const CUnicodeString& source, WORD type, const CUnicodeString& caption,
+                const CUnicodeString& text) override {
+      events.push_back({source, type, caption, text});
+    }
+    struct Event {
+      CUnicodeString source;
+      WORD type;
+      CUnicodeString caption, text;
+    };
+    std::vector<Event> events;
+  } sink;
+  CEventLogMessageHandler handler(&sink);
+  const struct {
+    UINT style;
+    WORD type;
+    int answer;
+  } cases[] = {
+      {MB_OK, EVENTLOG_INFORMATION_TYPE, IDOK},
+      {MB_OKCANCEL | MB_DEFBUTTON2, EVENTLOG_WARNING_TYPE, IDCANCEL},
+      {MB_ABORTRETRYIGNORE | MB_DEFBUTTON3, EVENTLOG_ERROR_TYPE, IDIGNORE},
+      {MB_YESNOCANCEL | MB_DEFBUTTON3, EVENTLOG_INFORMATION_TYPE, IDCANCEL},
+      {MB_YESNO | MB_DEFBUTTON3, EVENTLOG_INFORMATION_TYPE, IDYES},
+      {MB_RETRYCANCEL | MB_DEFBUTTON2, EVENTLOG_ERROR_TYPE, IDCANCEL},
+      {MB_OK | MB_ICONERROR, EVENTLOG_ERROR_TYPE, IDOK},
+      {MB_RETRYCANCEL | MB_ICONQUESTION, EVENTLOG_INFORMATION_TYPE, IDRETRY},
+      {MB_OK | MB_ICONEXCLAMATION, EVENTLOG_WARNING_TYPE, IDOK},
+      {MB_CANCELTRYCONTINUE, EVENTLOG_INFORMATION_TYPE, IDABORT},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(handler.ShowMessage(nullptr, L"t", L"c", c.style), c.answer) << std::hex << c.style;
+    EXPECT_EQ(sink.events.back().type, c.type) << std::hex << c.style;
+  }
+  EXPECT_EQ(sink.events.back().source, L"Vornik Objects");
+  EXPECT_EQ(sink.events.back().caption, L"c");
+
+  // Exceptions show through the current handler: make this one current.
+  TestSupport::CHandlerScope scope(handler);
+  const size_t before = sink.events.size();
+  handler.HandleException(CUserException());
+  EXPECT_EQ(sink.events.size(), before);
+  handler.HandleException(CLastErrorException(99999));
+  EXPECT_EQ(sink.events.back().text, L"Unknown error. Error code: 0x1869F");
+}
+
+TEST(DefaultHandler, ChosenFromTheStandardOutput) {
+  // The test executable has no "MessageHandler" version string: standard output decides.
+  HANDLE saved = GetStdHandle(STD_OUTPUT_HANDLE);
+  SetStdHandle(STD_OUTPUT_HANDLE, nullptr);
+  const DefaultHandlerKind withoutConsole = ChooseDefaultHandlerKind();
+  SetStdHandle(STD_OUTPUT_HANDLE, saved);
+  EXPECT_EQ(withoutConsole, DefaultHandlerKind::MessageBox);
+
+  TestSupport::CTempFolder folder;
+  HANDLE file = CreateFileW((folder / L"out.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  SetStdHandle(STD_OUTPUT_HANDLE, file);
+  const DefaultHandlerKind withFile = ChooseDefaultHandlerKind();
+  CConsoleMessageHandler().ShowMessage(nullptr, L"hello", L"Title", MB_OK);
+  SetStdHandle(STD_OUTPUT_HANDLE, saved);
+  CloseHandle(file);
+  EXPECT_EQ(withFile, DefaultHandlerKind::Console);
+  EXPECT_EQ(TestSupport::ReadBytes(folder / L"out.txt"), "Title: hello\n");
+}
+
+TEST(MessageService, ReportsGoToTheCurrentHandler) {
+  TestSupport::CRecordingHandler handler;
+  {
+    TestSupport::CHandlerScope scope(handler);
+    EXPECT_EQ(CurrentHandler(), &handler);
+    ReportException(CFileException(2, L"C:\\missing.txt"));
+    ReportException(CUserException());  // shows nothing
+  }
+  EXPECT_NE(CurrentHandler(), &handler);
+  ASSERT_EQ(handler.shown.size(), 1u);
+  EXPECT_EQ(handler.shown[0].text, L"C:\\missing.txt was not found.");
+  EXPECT_EQ(handler.shown[0].caption, L"Vornik Objects");
+  EXPECT_EQ(handler.shown[0].style, 0u);
+}
+
+TEST(MessageService, AnExceptionWhileHandlingOneEndsTheProcess) {
+  // A handler whose box raises a second report on the same thread.
+  struct NestingHandler : TestSupport::CRecordingHandler {
+    int ShowMessage(HWND owner, const CUnicodeString& text, const CUnicodeString& caption, UINT style) override {
+      const int answer = CRecordingHandler::ShowMessage(owner, text, caption, style);
+      if (shown.size() == 1) HandleException(CLastErrorException(5));
+      return answer;
+    }
+  } handler;
+  static int terminations = 0;
+  const auto previous = SetTerminateFunction([] { ++terminations; });
+  {
+    TestSupport::CHandlerScope scope(handler);
+    handler.HandleException(CLastErrorException(99999));
+  }
+  SetTerminateFunction(previous);
+  EXPECT_EQ(terminations, 1);
+  ASSERT_EQ(handler.shown.size(), 2u);
+  EXPECT_EQ(handler.shown[1].text, L"Double internal error!\nApplication terminated.");
+  EXPECT_EQ(handler.shown[1].style, 0x1010u);
+}
