@@ -179,9 +179,9 @@ class CParseRun {
   // Steps past `symbol`. A text that ends before it (or in the middle of it) ends inside markup.
   void Require(std::wstring_view symbol) {
     const std::wstring_view rest = Rest();
-    if (!rest.starts_with(symbol))
-      Fail(symbol.starts_with(rest) ? ParseError::UnexpectedEof : ParseError::MissingSymbol, symbol);
-    Advance(symbol.size());
+    if (rest.starts_with(symbol)) return Advance(symbol.size());
+    if (symbol.starts_with(rest)) Fail(ParseError::UnexpectedEof);
+    Fail(ParseError::MissingSymbol, symbol);
   }
   void RequireMore() const {
     if (AtEnd()) Fail(ParseError::UnexpectedEof);

@@ -136,7 +136,9 @@ TEST(XmlCorpus, EveryFileMeetsItsExpectation) {
     EXPECT_EQ(outcome.error, expected->second.error);
     EXPECT_EQ(outcome.params, expected->second.params);
     if (!outcome.error.empty()) continue;
-    if (!expected->second.saved.empty()) EXPECT_EQ(parser.Save().View(), expected->second.saved);
+    if (!expected->second.saved.empty()) {
+      EXPECT_EQ(parser.Save().View(), expected->second.saved);
+    }
     ExpectStableSave(parser);
   }
 }
@@ -241,10 +243,11 @@ TEST(XmlCorpus, SeededMutantsGiveATreeOrAParsingError) {
       const std::wstring mutant = Mutate(original, random);
       CXMLParser parser;
       const COutcome outcome = ParseOutcome(parser, mutant);
-      if (outcome.error.empty())
+      if (outcome.error.empty()) {
         ExpectStableSave(parser);
-      else
+      } else {
         EXPECT_TRUE(IsParseError(outcome.error)) << CUnicodeString(mutant).ToUtf8();
+      }
       if (HasFailure()) return;
     }
   }
