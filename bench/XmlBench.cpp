@@ -14,8 +14,10 @@ constexpr size_t kGeneratedChars = 20u << 20;
 
 // Sections of a web.config-like file: many repeated element and attribute names, short values,
 // some text and CDATA, about 1.5 KB per section.
-std::wstring GenerateDocument() {
-  std::wstring text = L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<configuration>\n";
+Vrn::CUnicodeString GenerateDocument() {
+  std::wstring text;
+  text.reserve(kGeneratedChars + 4096);  // no regrowth copies to inflate the peak before parsing
+  text = L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<configuration>\n";
   for (size_t section = 0; text.size() < kGeneratedChars; ++section) {
     const std::wstring n = std::to_wstring(section);
     text += L"  <location path=\"app/section" + n + L"\" inheritInChildApplications=\"false\">\n    <appSettings>\n";
@@ -29,7 +31,8 @@ std::wstring GenerateDocument() {
             L" of the generated document</description>\n    <script><![CDATA[if (a < b && c > d) run(" + n +
             L");]]></script>\n  </location>\n";
   }
-  return text + L"</configuration>\n";
+  text += L"</configuration>\n";
+  return Vrn::CUnicodeString(text);
 }
 
 size_t CountElements(const Tarsel::CXMLNode& root) {
@@ -52,8 +55,7 @@ int RunXmlBench(const std::vector<std::wstring>& args) {
   try {
     std::wstring file;
     if (!args.empty()) file = args[0] == L"--xml" && args.size() > 1 ? args[1] : args[0];
-    const Vrn::CUnicodeString text =
-        file.empty() ? Vrn::CUnicodeString(GenerateDocument()) : Vrn::ReadTextFile(file.c_str(), CP_UTF8);
+    const Vrn::CUnicodeString text = file.empty() ? GenerateDocument() : Vrn::ReadTextFile(file.c_str(), CP_UTF8);
     const uint64_t baseline = Bench::PeakMemoryBytes();
 
     Tarsel::CXMLParser parser;
@@ -72,7 +74,7 @@ int RunXmlBench(const std::vector<std::wstring>& args) {
     std::wprintf(L"xml: parse %.1f MB/s (%.3f s), save %.1f MB/s (%.3f s, %.1f MB)\n",
                  Megabytes(text.Length()) / parseSeconds, parseSeconds, Megabytes(saved.Length()) / saveSeconds,
                  saveSeconds, Megabytes(saved.Length()));
-    std::wprintf(L"xml: peak memory %.1f MB (%.1f MB with the input text only, %.1f MB after parsing)\n",
+    std::wprintf(L"xml: peak memory %.1f MB (%.1f MB before parsing, %.1f MB after parsing)\n",
                  static_cast<double>(Bench::PeakMemoryBytes()) / 1048576.0, static_cast<double>(baseline) / 1048576.0,
                  static_cast<double>(afterParse) / 1048576.0);
     return 0;
