@@ -2,6 +2,10 @@
 // that starts the library with OrvantCA.dll registered as a message module.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "Handle.h"
@@ -67,6 +71,22 @@ Vrn::CExceptionPtr CatchVrn(Callable&& callable) {
     return Vrn::CExceptionPtr(raw);
   }
   return nullptr;
+}
+
+// As CatchVrn for one exception type: records a test failure and returns null when the callable
+// raised nothing or an exception of another type.
+template <class E, class Callable>
+std::unique_ptr<E> CatchRaised(Callable&& callable) {
+  Vrn::CExceptionPtr raised = CatchVrn(std::forward<Callable>(callable));
+  if (!raised) {
+    ADD_FAILURE() << "nothing was raised";
+    return nullptr;
+  }
+  if (!dynamic_cast<E*>(raised.get())) {
+    ADD_FAILURE() << "another exception was raised: " << raised->MessageText().ToUtf8();
+    return nullptr;
+  }
+  return std::unique_ptr<E>(static_cast<E*>(raised.release()));
 }
 
 }  // namespace TestSupport

@@ -39,6 +39,24 @@ void RemoveTree(const Vrn::CUnicodeString& path) {
   }
   RemoveDirectoryW(path.c_str());
 }
+
+// Each test process gets a temporary folder of its own (TMP and TEMP point into it), so that the
+// custom-action log, temporary files and packages of parallel test programs never meet.
+struct CProcessTemporaryFolder {
+  CProcessTemporaryFolder() {
+    wchar_t base[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH, base);
+    const Vrn::CUnicodeString folder = Vrn::CUnicodeString(base) + L"OrvTests_" +
+                                       Vrn::CUnicodeString::FromUInt(GetCurrentProcessId()) + L"_" +
+                                       Vrn::CUnicodeString::FromUInt(GetTickCount64());
+    CreateDirectoryW(folder.c_str(), nullptr);
+    SetEnvironmentVariableW(L"TMP", folder.c_str());
+    SetEnvironmentVariableW(L"TEMP", folder.c_str());
+    m_folder = folder;
+  }
+  ~CProcessTemporaryFolder() { RemoveTree(m_folder); }
+  Vrn::CUnicodeString m_folder;
+} g_processTemporaryFolder;
 }  // namespace
 
 CTempFolder::CTempFolder() {

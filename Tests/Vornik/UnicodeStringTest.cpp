@@ -1,6 +1,8 @@
 // Text sharing and growth, strict integers, white space, case folding and conversions.
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 #include "UnicodeString.h"
 #include "VrnWindows.h"
 
@@ -79,6 +81,8 @@ TEST(UnicodeString, TrimFindMidReplace) {
 }
 
 TEST(UnicodeString, CaseFolding) {
+  // Locale folding follows the process locale, which the library's start sets to the system's.
+  _wsetlocale(LC_ALL, L"");
   CUnicodeString text(L"Abc\x0436");
   EXPECT_EQ(CUnicodeString(text).MakeUpperAscii(), L"ABC\x0436");
   EXPECT_EQ(CUnicodeString(text).MakeLowerAscii(), L"abc\x0436");

@@ -1,4 +1,4 @@
-// Core file services over the Win32 file API; every failure is a CFileException naming the path.
+// Core file services over the Win32 file API; file failures are CFileException naming the path.
 #include "Files.h"
 
 #include <algorithm>

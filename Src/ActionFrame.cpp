@@ -1,0 +1,116 @@
+// The frame around every exported action and the installation counter.
+#include "ActionFrame.h"
+
+#include <exception>
+
+#include "CustomActionLog.h"
+#include "Errors.h"
+#include "MessageHandlers.h"
+#include "Messages.h"
+#include "RegistryKey.h"
+#include "Setup.h"
+
+namespace Msi {
+
+namespace {
+
+// Makes the log handler current for one call when the log is enabled, and restores the previous
+// handler at the end; finding another handler current then is an internal error.
+class CHandlerAttachment {
+ public:
+  CHandlerAttachment(CMsiLogMessageHandler& handler, bool enabled) : m_handler(&handler) {
+    if (!enabled) return;
+    std::lock_guard lock(Vrn::MessageSystemLock());
+    m_previous = Vrn::SetCurrentHandler(m_handler);
+    m_attached = true;
+  }
+  ~CHandlerAttachment() noexcept(false) {
+    if (!m_attached) return;
+    std::lock_guard lock(Vrn::MessageSystemLock());
+    Vrn::CMessageHandler* replaced = Vrn::SetCurrentHandler(m_previous);
+    Vrn::Check(replaced == m_handler);
+  }
+  CHandlerAttachment(const CHandlerAttachment&) = delete;
+  CHandlerAttachment& operator=(const CHandlerAttachment&) = delete;
+
+ private:
+  CMsiLogMessageHandler* m_handler;
+  Vrn::CMessageHandler* m_previous = nullptr;
+  bool m_attached = false;
+};
+
+UINT RunFramed(MSIHANDLE session, ActionBody body) {
+  if (!Vrn::Start()) return ERROR_INSTALL_FAILURE;
+  UINT result = ERROR_SUCCESS;
+  {
+    const bool logEnabled = EnableMsiLogSetting().Get();
+    CHandlerAttachment attachment(LogMessageHandler(session), logEnabled);
+    Vrn::RegisterMessageModule(Vrn::LibraryModule());
+    try {
+      result = body(session);
+    } catch (Vrn::CException* raw) {
+      Vrn::CExceptionPtr failure(raw);
+      Vrn::ReportException(*failure);
+      failure.reset();
+      result = ERROR_INSTALL_FAILURE;
+      IncrementInstallationCounter();
+    } catch (const std::exception& failure) {
+      // Not the library's own kind (a standard library failure such as bad_alloc): logged and
+      // counted like any failure, and the frame still closes the log and stops the library.
+      CustomActionLog() << "ERROR: " << failure.what() << "\r\n\r\n";
+      result = ERROR_INSTALL_FAILURE;
+      IncrementInstallationCounter();
+    } catch (...) {
+      CustomActionLog() << "ERROR: unknown exception\r\n\r\n";
+      result = ERROR_INSTALL_FAILURE;
+      IncrementInstallationCounter();
+    }
+    CustomActionLog().Close();
+    Vrn::Stop();
+  }
+  return result;
+}
+
+}  // namespace
+
+bool IncrementInstallationCounter(const wchar_t* keyPath) {
+  try {
+    Vrn::CRegistryKey key;
+    if (!key.Open(HKEY_LOCAL_MACHINE, keyPath, Vrn::RegistryMode::Write, Vrn::RegistryView::Sixty4))
+      Vrn::Raise<Vrn::CCheckException>(
+          L"ERR_CANT_WRITE_TO_REGISTRY", Vrn::LibraryMessageText(L"ERR_CANT_WRITE_TO_REGISTRY"),
+          std::initializer_list<Vrn::CUnicodeString>{Vrn::CUnicodeString(L"HKEY_LOCAL_MACHINE\\") + keyPath});
+    const Vrn::CUnicodeString text = key.ReadString(L"InstallationCount", L"0");
+    int64_t next = 1;
+    if (const auto count = Vrn::StrictInteger<int32_t>(text)) {
+      CustomActionLog() << L"count = " << *count << L"\r\n\r\n";
+      next = static_cast<int64_t>(*count) + 1;
+    }
+    key.WriteString(L"InstallationCount", Vrn::CUnicodeString::FromInt(next));
+    return true;
+  } catch (Vrn::CException* raw) {
+    Vrn::CExceptionPtr failure(raw);
+    CustomActionLog() << L"ERROR: " << failure->MessageText() << L"\r\n\r\n";
+    return false;
+  }
+}
+
+UINT CountFailure(UINT result) {
+  if (result == ERROR_INSTALL_FAILURE) IncrementInstallationCounter();
+  return result;
+}
+
+UINT RunAction(MSIHANDLE session, ActionBody body) {
+  // Nothing may cross into the installer: whatever escapes the frame itself (a failed detach, a
+  // failure while reporting) ends here as 1603.
+  try {
+    return RunFramed(session, body);
+  } catch (Vrn::CException* raw) {
+    Vrn::CExceptionPtr failure(raw);
+    return ERROR_INSTALL_FAILURE;
+  } catch (...) {
+    return ERROR_INSTALL_FAILURE;
+  }
+}
+
+}  // namespace Msi

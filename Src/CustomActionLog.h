@@ -1,0 +1,78 @@
+// The custom-action log OrvantMsiLog.txt and the message handler that routes the core library's
+// messages into it and to the installer.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "Handle.h"
+#include "MessageHandlers.h"
+#include "Setup.h"
+#include "UnicodeString.h"
+#include "VrnWindows.h"
+// msi.h after windows.h
+#include <msi.h>
+
+namespace Msi {
+
+// The switch "EnableMsiLog" under HKEY_CURRENT_USER "Software\Orvant\Debug" (default true), read
+// once per process.
+Vrn::CCacheSetup<bool>& EnableMsiLogSetting();
+
+// The log file. Every append opens the file, writes U+FEFF and the text as UTF-16LE, and closes it;
+// appends never fail their caller.
+class CCustomActionLog {
+ public:
+  // Chooses the file in the temporary folder (or its newest one-digit subfolder holding a log) and
+  // writes the header, unless `enabled` is false: then nothing is ever written.
+  CCustomActionLog(bool enabled, const Vrn::CUnicodeString& temporaryFolder);
+  CCustomActionLog(const CCustomActionLog&) = delete;
+  CCustomActionLog& operator=(const CCustomActionLog&) = delete;
+
+  CCustomActionLog& operator<<(std::string_view text);  // 8-bit text in the ANSI code page
+  CCustomActionLog& operator<<(const char* text) { return *this << std::string_view(text ? text : ""); }
+  CCustomActionLog& operator<<(const wchar_t* text);
+  CCustomActionLog& operator<<(std::wstring_view text);
+  CCustomActionLog& operator<<(const Vrn::CUnicodeString& text) { return *this << text.View(); }
+  CCustomActionLog& operator<<(int32_t value);
+  CCustomActionLog& operator<<(uint32_t value);
+
+  // Closes the file if it is open (normally it is already closed).
+  void Close() noexcept;
+  bool Enabled() const noexcept { return m_enabled; }
+  // The file last opened (or chosen); empty when disabled.
+  const Vrn::CUnicodeString& FileName() const noexcept { return m_fileName; }
+
+ private:
+  bool OpenForAppend();
+  void Append(std::wstring_view text);
+
+  bool m_enabled;
+  Vrn::CUnicodeString m_fileName;
+  Vrn::CFileHandle m_file;
+};
+
+// The process-wide log, constructed on first use from the setting and the library's temporary folder.
+CCustomActionLog& CustomActionLog();
+
+// "dd-mm-YYYY, HH:MM:SS" in local time.
+Vrn::CUnicodeString LogTimestamp();
+
+// Routes the core library's messages into the custom-action log and to the installer as error
+// messages; every question is answered with the style's default button.
+class CMsiLogMessageHandler : public Vrn::CMessageHandler {
+ public:
+  explicit CMsiLogMessageHandler(MSIHANDLE session) : m_session(session) {}
+  int ShowMessage(HWND owner, const Vrn::CUnicodeString& text, const Vrn::CUnicodeString& caption, UINT style) override;
+  void HandleException(const Vrn::CException& exception) override;
+  MSIHANDLE Session() const noexcept { return m_session; }
+
+ private:
+  bool m_warning = false;
+  MSIHANDLE m_session;
+};
+
+// The process-wide handler, created on first use with that call's session.
+CMsiLogMessageHandler& LogMessageHandler(MSIHANDLE session);
+
+}  // namespace Msi

@@ -1,0 +1,110 @@
+// The action frame: results, failure reports, the installation counter and the handler attachment.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "ActionFrame.h"
+#include "CoreFixtures.h"
+#include "CustomActionLog.h"
+#include "RegistryKey.h"
+#include "TestPackage.h"
+#include "TestSupport.h"
+
+using namespace Msi;
+
+namespace {
+
+Vrn::CUnicodeString ReadCounter() {
+  Vrn::CRegistryKey key;
+  if (!key.Open(HKEY_LOCAL_MACHINE, kMutexCounterKey, Vrn::RegistryMode::Read, Vrn::RegistryView::Sixty4))
+    return L"<no key>";
+  return key.ReadString(L"InstallationCount", L"<missing>");
+}
+
+void WriteCounter(const Vrn::CUnicodeString& value) {
+  Vrn::CRegistryKey key;
+  ASSERT_TRUE(key.Open(HKEY_LOCAL_MACHINE, kMutexCounterKey, Vrn::RegistryMode::Write, Vrn::RegistryView::Sixty4));
+  key.WriteString(L"InstallationCount", value);
+}
+
+Vrn::CMessageHandler* g_handlerSeenByBody = nullptr;
+
+}  // namespace
+
+class ActionFrameTest : public ::testing::Test {
+ protected:
+  TestSupport::CMachineIsolation isolation;
+  TestSupport::CTestPackage package;
+  void SetUp() override { package.Open(); }
+};
+
+TEST_F(ActionFrameTest, CounterStepParsesStrictly) {
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      {L" 7 ", L"8"}, {L"7a", L"1"}, {L"", L"1"}, {L"-3", L"-2"}, {L"2147483647", L"2147483648"}};
+  for (const auto& [stored, expected] : cases) {
+    WriteCounter(stored);
+    EXPECT_TRUE(IncrementInstallationCounter());
+    EXPECT_EQ(ReadCounter(), expected) << Vrn::CUnicodeString(stored).ToUtf8();
+  }
+  EXPECT_NE(package.LogText().Find(L"count = 7\r\n\r\n"), Vrn::CUnicodeString::npos);
+  EXPECT_EQ(package.LogText().Find(L"count = 7a"), Vrn::CUnicodeString::npos);
+}
+
+TEST_F(ActionFrameTest, ARaisingBodyFailsCountsAndReports) {
+  EXPECT_EQ(ReadCounter(), L"<no key>");
+  const UINT result = RunAction(package.Session(), [](MSIHANDLE) -> UINT {
+    CustomActionLog() << L"Failing\r\n\r\n";
+    Vrn::Check(false);
+    return ERROR_SUCCESS;
+  });
+  EXPECT_EQ(result, 1603u);
+  EXPECT_EQ(ReadCounter(), L"1");  // a missing counter becomes 1
+
+  const Vrn::CUnicodeString log = package.LogText();
+  EXPECT_TRUE(
+      log.StartsWith(L"Failing\r\n\r\n============================================================\r\n"
+                     L"WARNING: Vornik Objects\r\n\tInternal program error:\n"))
+      << log.ToUtf8();
+  EXPECT_NE(log.Find(L"Tests/Actions/ActionFrameTest.cpp"), Vrn::CUnicodeString::npos);
+  EXPECT_EQ(log.Find(L"MSGRET"), Vrn::CUnicodeString::npos);
+  ASSERT_EQ(package.InstallerErrors().size(), 1u);
+  EXPECT_TRUE(package.InstallerErrors()[0].StartsWith(L"Internal program error:\n"));
+
+  // The library is stopped and the previous handler is back.
+  EXPECT_EQ(Vrn::StartCount(), 0);
+  EXPECT_NE(Vrn::CurrentHandler(), static_cast<Vrn::CMessageHandler*>(&LogMessageHandler(0)));
+}
+
+TEST_F(ActionFrameTest, OwnResultsAreNotCounted) {
+  WriteCounter(L"5");
+  EXPECT_EQ(RunAction(package.Session(), [](MSIHANDLE) -> UINT { return 1602; }), 1602u);
+  EXPECT_EQ(RunAction(package.Session(), [](MSIHANDLE) -> UINT { return 1603; }), 1603u);
+  EXPECT_EQ(ReadCounter(), L"5");
+  EXPECT_EQ(CountFailure(1602), 1602u);
+  EXPECT_EQ(ReadCounter(), L"5");
+  EXPECT_EQ(CountFailure(1603), 1603u);
+  EXPECT_EQ(ReadCounter(), L"6");
+}
+
+TEST_F(ActionFrameTest, ForeignExceptionsNeverEscape) {
+  EXPECT_EQ(RunAction(package.Session(), [](MSIHANDLE) -> UINT { throw std::runtime_error("not ours"); }), 1603u);
+  EXPECT_EQ(Vrn::StartCount(), 0);
+  EXPECT_EQ(ReadCounter(), L"1");
+  EXPECT_NE(package.LogText().Find(L"ERROR: not ours\r\n"), Vrn::CUnicodeString::npos);
+}
+
+TEST_F(ActionFrameTest, TheLogSwitchDecidesTheHandler) {
+  const auto body = [](MSIHANDLE) -> UINT {
+    g_handlerSeenByBody = Vrn::CurrentHandler();
+    return 0;
+  };
+  RunAction(package.Session(), body);
+  EXPECT_EQ(g_handlerSeenByBody, static_cast<Vrn::CMessageHandler*>(&LogMessageHandler(0)));
+  // The handler keeps the session of the call that created it.
+  EXPECT_NE(LogMessageHandler(12345).Session(), 12345u);
+
+  EnableMsiLogSetting().Set(false);
+  RunAction(package.Session(), body);
+  EnableMsiLogSetting().Set(true);
+  EXPECT_EQ(g_handlerSeenByBody, nullptr);
+}

@@ -1,0 +1,123 @@
+// The custom-action log file: its choice, its bytes, and the log message handler's blocks.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "CoreFixtures.h"
+#include "CustomActionLog.h"
+#include "TestPackage.h"
+#include "TestSupport.h"
+
+using Msi::CCustomActionLog;
+using TestSupport::CTempFolder;
+
+namespace {
+
+std::string Utf16(const std::string& ascii) {
+  std::string bytes;
+  for (char ch : ascii) bytes += {ch, '\0'};
+  return bytes;
+}
+const std::string kMark = "\xFF\xFE";
+
+void MakeLog(const Vrn::CUnicodeString& folder, const std::string& bytes) {
+  CreateDirectoryW(folder.c_str(), nullptr);
+  TestSupport::WriteBytes(folder + L"\\OrvantMsiLog.txt", bytes);
+}
+
+}  // namespace
+
+TEST(CustomActionLog, FileBytesMarkEveryPiece) {
+  CTempFolder temp;
+  {
+    CCustomActionLog log(true, temp.Path());
+    EXPECT_EQ(log.FileName(), temp / L"OrvantMsiLog.txt");
+    log << "abc" << L"\x00E9" << 42 << -7;
+  }
+  const std::string bytes = TestSupport::ReadBytes(temp / L"OrvantMsiLog.txt");
+  // The creation mark, then the header as one piece, then one mark per append.
+  const std::string header = Utf16("=================================================\r\n...LOGGING started at ");
+  ASSERT_EQ(bytes.substr(0, 4 + header.size()), kMark + kMark + header);
+  const std::string text = TestSupport::DecodeCustomActionLog(bytes).ToUtf8();
+  EXPECT_TRUE(std::regex_match(text, std::regex("={49}\r\n\\.\\.\\.LOGGING started at \\d\\d-\\d\\d-\\d{4}, "
+                                                "\\d\\d:\\d\\d:\\d\\d\r\n\r\nabc\xC3\xA9"
+                                                "42-7")))
+      << text;
+  const std::string tail = kMark + Utf16("abc") + kMark + "\xE9" + '\0' + kMark + Utf16("42") + kMark + Utf16("-7");
+  EXPECT_EQ(bytes.substr(bytes.size() - tail.size()), tail);
+}
+
+TEST(CustomActionLog, DisabledWritesNothing) {
+  CTempFolder temp;
+  CCustomActionLog log(false, temp.Path());
+  log << "text" << 1;
+  EXPECT_TRUE(log.FileName().IsEmpty());
+  EXPECT_EQ(GetFileAttributesW((temp / L"OrvantMsiLog.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(CustomActionLog, NewestNumberedFolderWins) {
+  CTempFolder temp;
+  MakeLog(temp / L"1", kMark);
+  Sleep(30);
+  MakeLog(temp / L"2", kMark);
+  Sleep(30);
+  // Newer, but not a one-digit name greater than zero.
+  MakeLog(temp / L"0", kMark);
+  MakeLog(temp / L"x", kMark);
+  MakeLog(temp / L"12", kMark);
+  CreateDirectoryW((temp / L"3").c_str(), nullptr);  // no log inside
+  CCustomActionLog log(true, temp.Path());
+  EXPECT_EQ(log.FileName(), temp / L"2\\OrvantMsiLog.txt");
+}
+
+TEST(CustomActionLog, EightBitFilesAreLeftAlone) {
+  CTempFolder temp;
+  TestSupport::WriteBytes(temp / L"OrvantMsiLog.txt", "plain text of another program\r\n");
+  TestSupport::WriteBytes(temp / L"OrvantMsiLog1.txt", "");
+  TestSupport::WriteBytes(temp / L"OrvantMsiLog2.txt", "\xEF\xBB\xBFutf-8 log\r\n");
+  {
+    CCustomActionLog log(true, temp.Path());
+    EXPECT_EQ(log.FileName(), temp / L"OrvantMsiLog2.txt");
+    log << "more";
+  }
+  EXPECT_EQ(TestSupport::ReadBytes(temp / L"OrvantMsiLog.txt"), "plain text of another program\r\n");
+  const std::string appended = TestSupport::ReadBytes(temp / L"OrvantMsiLog2.txt");
+  EXPECT_EQ(appended.substr(0, 14), "\xEF\xBB\xBFutf-8 log\r\n");
+  EXPECT_EQ(appended.substr(appended.size() - 10), kMark + Utf16("more"));
+}
+
+TEST(CustomActionLog, ALockedFileIsSkippedWithoutFailing) {
+  CTempFolder temp;
+  CCustomActionLog log(true, temp.Path());
+  // Another process holds the file exclusively: the next name is used.
+  HANDLE locked = CreateFileW(log.FileName().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+  log << "while locked";
+  CloseHandle(locked);
+  EXPECT_EQ(log.FileName(), temp / L"OrvantMsiLog1.txt");
+  EXPECT_EQ(TestSupport::DecodeCustomActionLog(TestSupport::ReadBytes(temp / L"OrvantMsiLog1.txt")), L"while locked");
+}
+
+TEST(LogMessageHandler, MessagesAndWarningsAsBlocks) {
+  TestSupport::CTestPackage package;
+  package.Open();
+  Msi::CMsiLogMessageHandler handler(package.Session());
+  EXPECT_EQ(handler.ShowMessage(nullptr, L"Continue?", L"Caption", MB_YESNO | MB_DEFBUTTON2), IDNO);
+  EXPECT_EQ(handler.ShowMessage(nullptr, L"odd", L"Caption", 0x7 | MB_DEFBUTTON3), IDABORT);
+  {
+    TestSupport::CHandlerScope scope(handler);
+    handler.HandleException(Vrn::CFileException(2, L"C:\\gone.txt"));
+  }
+  const char* equals = "============================================================\r\n";
+  const std::string expected = std::string(equals) + "MESSAGE: Caption\r\n\tContinue?\r\n" +
+                               "------------------------------------------------------------\r\n" +
+                               "MSGRET (default): IDNO\r\n" + equals + equals + "MESSAGE: Caption\r\n\todd\r\n" +
+                               "------------------------------------------------------------\r\n" +
+                               "MSGRET (default): IDABORT\r\n" + equals + equals +
+                               "WARNING: Vornik Objects\r\n\tC:\\gone.txt was not found.\r\n" + equals;
+  EXPECT_EQ(package.LogText().ToUtf8(), expected);
+  const auto errors = package.InstallerErrors();
+  ASSERT_EQ(errors.size(), 3u);
+  EXPECT_EQ(errors[0], L"Continue?");
+  EXPECT_EQ(errors[2], L"C:\\gone.txt was not found.");
+}

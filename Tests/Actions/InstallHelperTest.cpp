@@ -1,0 +1,121 @@
+// Product message boxes: text building, the UI-level tests, silent routing and the owner window.
+#include <gtest/gtest.h>
+
+#include "CoreFixtures.h"
+#include "CustomActionLog.h"
+#include "InstallHelper.h"
+#include "SessionTestSupport.h"
+
+using namespace Msi;
+using TestSupport::CatchRaised;
+
+class InstallHelperTest : public ::testing::Test {
+ protected:
+  // A session with the given UI level and a message property using every kind of marker.
+  MSIHANDLE Open(const wchar_t* uiLevel) {
+    package.AddProperty(L"MT_TEXT", L"Welcome to [ProductName]!\\n\\nCopy %0 to %1. [productname]");
+    const MSIHANDLE session = package.Open();
+    package.SetProperty(L"UILevel", uiLevel);
+    return session;
+  }
+
+  TestSupport::CTestPackage package;
+  TestSupport::CScriptedUserInterface ui;
+  Vrn::CUserInterfaceOverride seam{ui};
+  TestSupport::CRecordingHandler handler;
+  TestSupport::CHandlerScope handlerScope{handler};
+};
+
+TEST_F(InstallHelperTest, UserInterfaceLevels) {
+  const MSIHANDLE session = Open(L"5");
+  const struct {
+    const wchar_t* level;
+    bool silent, full;
+  } cases[] = {{L"0", true, false},   {L"2", true, false},  {L"3", false, false},
+               {L"5", false, true},   {L"37", false, true},  // only the low four bits count (0x25)
+               {L" 4 ", false, false}};
+  for (const auto& c : cases) {
+    package.SetProperty(L"UILevel", c.level);
+    EXPECT_EQ(IsSilentInstall(session), c.silent) << c.level;
+    EXPECT_EQ(IsFullUIInstall(session), c.full) << c.level;
+  }
+  for (const wchar_t* level : {L"", L"abc", L"0x5"}) {
+    package.SetProperty(L"UILevel", level);
+    EXPECT_TRUE(CatchRaised<Vrn::CInternalError>([&] { IsSilentInstall(session); })) << level;
+  }
+  // A level that is not a number stops a message before any box.
+  EXPECT_TRUE(
+      CatchRaised<Vrn::CInternalError>([&] { ShowPropertyMessage(CMessageContext(session), L"MT_TEXT", L"", MB_OK); }));
+  EXPECT_TRUE(ui.shown.empty() && handler.shown.empty());
+}
+
+TEST_F(InstallHelperTest, BoxesWithAUserInterface) {
+  const CMessageContext context(Open(L"5"));
+  ui.answers = {IDCANCEL};
+  EXPECT_EQ(ShowPropertyMessage(context, L"MT_TEXT", L" [ProductName]\\n", MB_OKCANCEL | MB_ICONINFORMATION), IDCANCEL);
+  CUnicodeString text = L"[ProductName]\\n\\nis ready";
+  EXPECT_EQ(ShowProductMessageBox(context, text, MB_OK), IDOK);
+  EXPECT_EQ(text, L"Test Product\n\nis ready");  // the caller's text is changed
+  ASSERT_EQ(ui.shown.size(), 2u);
+  // Line breaks and the marker (exact case) are replaced in the property's text, not in the appended one.
+  EXPECT_EQ(ui.shown[0].text, L"Welcome to Test Product!\n\nCopy %0 to %1. [productname] [ProductName]\\n");
+  EXPECT_EQ(ui.shown[0].caption, L"Test Product");
+  EXPECT_EQ(ui.shown[0].style, static_cast<UINT>(MB_OKCANCEL | MB_ICONINFORMATION));
+  EXPECT_EQ(ui.shown[1].text, text);
+  EXPECT_EQ(ui.foreground, (std::vector<HWND>{nullptr, nullptr}));
+  EXPECT_TRUE(handler.shown.empty());
+}
+
+TEST_F(InstallHelperTest, SilentInstallLogsAndAnswersTheDefault) {
+  const MSIHANDLE session = Open(L"2");
+  CMsiLogMessageHandler logHandler(session);
+  TestSupport::CHandlerScope scope(logHandler);
+  const CMessageContext context(session);
+  EXPECT_EQ(ShowPropertyMessage(context, L"MT_TEXT", L"", MB_YESNO | MB_DEFBUTTON2), IDNO);
+  CUnicodeString text = L"Done with [ProductName].";
+  EXPECT_EQ(ShowProductMessageBox(context, text, MB_RETRYCANCEL), IDRETRY);
+  EXPECT_TRUE(ui.shown.empty());
+  EXPECT_EQ(ui.foreground.size(), 2u);
+  const CUnicodeString log = SessionTests::ActionLog(package);
+  for (const wchar_t* expected :
+       {L"MESSAGE: Test Product\r\n\tWelcome to Test Product!\n\nCopy %0 to %1. [productname]\r\n",
+        L"MSGRET (default): IDNO\r\n", L"MESSAGE: Test Product\r\n\tDone with Test Product.\r\n",
+        L"MSGRET (default): IDRETRY\r\n"})
+    EXPECT_NE(log.Find(expected), CUnicodeString::npos) << expected << "\nin:\n" << log;
+}
+
+TEST_F(InstallHelperTest, MessageWithParameters) {
+  const CMessageContext context(Open(L"2"));
+  // Not honouring the silent install shows the box all the same.
+  ui.answers = {IDRETRY};
+  EXPECT_EQ(ShowPropertyMessageWithParams(context, false, L"MT_TEXT", {L"a.txt", L"C:\\b"}, MB_RETRYCANCEL), IDRETRY);
+  EXPECT_EQ(ShowPropertyMessageWithParams(context, true, L"MT_TEXT", {L"x"}, MB_OK), IDOK);
+  ASSERT_EQ(ui.shown.size(), 1u);
+  EXPECT_EQ(ui.shown[0].text, L"Welcome to [ProductName]!\n\nCopy a.txt to C:\\b. [productname]");
+  ASSERT_EQ(handler.shown.size(), 1u);
+  EXPECT_EQ(handler.shown[0].text, L"Welcome to [ProductName]!\n\nCopy x to . [productname]");
+  EXPECT_EQ(handler.shown[0].caption, L"Test Product");
+}
+
+TEST_F(InstallHelperTest, InstallerWindowFromClientProcessId) {
+  const MSIHANDLE session = Open(L"5");
+  const CUnicodeString self = CUnicodeString::FromUInt(GetCurrentProcessId());
+  for (const CUnicodeString& id :
+       {CUnicodeString(), CUnicodeString(L"abc"), self + L"x", CUnicodeString(L"4294967296")}) {
+    package.SetProperty(L"CLIENTPROCESSID", id);
+    EXPECT_EQ(FindInstallerWindow(session), nullptr) << id;
+  }
+  // Wine without a graphics driver has no top-level windows (Wine's null driver has them).
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = DefWindowProcW;
+  windowClass.lpszClassName = L"OrvInstallerWindowTest";
+  RegisterClassW(&windowClass);
+  const HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"Installer", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                                      0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+  if (!window) GTEST_SKIP() << "no top-level windows in this Wine prefix";
+  package.SetProperty(L"CLIENTPROCESSID", L"  " + self + L" ");
+  EXPECT_EQ(FindInstallerWindow(session), window);
+  package.SetProperty(L"CLIENTPROCESSID", self + L"x");
+  EXPECT_EQ(FindInstallerWindow(session), nullptr);
+  DestroyWindow(window);
+}

@@ -1,0 +1,86 @@
+// TestPackage: a package database built by the test (summary information, Property, Directory,
+// Feature, Component, FeatureComponents and any OV_ table), opened as a real installer session in
+// this process, with exports of OrvantCA.dll called in-process and the custom-action log read back.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "UnicodeString.h"
+#include "VrnWindows.h"
+// msi headers after windows.h
+#include <msi.h>
+#include <msiquery.h>
+
+namespace TestSupport {
+
+// One cell of a row: text, integer or null.
+struct CCell {
+  CCell(const wchar_t* text) : value(Vrn::CUnicodeString(text)) {}
+  CCell(const Vrn::CUnicodeString& text) : value(text) {}
+  CCell(int number) : value(number) {}
+  static CCell Null() { return CCell(); }
+  std::variant<std::monostate, Vrn::CUnicodeString, int> value;
+
+ private:
+  CCell() = default;
+};
+
+class CTestPackage {
+ public:
+  // A new database in a private folder with the standard tables and a few product properties
+  // (ProductName "Test Product", ProductLanguage 1033, ProductVersion 1.0.0, ProductCode).
+  CTestPackage();
+  ~CTestPackage();
+  CTestPackage(const CTestPackage&) = delete;
+  CTestPackage& operator=(const CTestPackage&) = delete;
+
+  // ---- Building (before Open) ----
+  void AddProperty(const Vrn::CUnicodeString& name, const Vrn::CUnicodeString& value);
+  // Any SQL statement on the database (CREATE TABLE, INSERT ...).
+  void Execute(const Vrn::CUnicodeString& sql);
+  void Insert(const Vrn::CUnicodeString& table, const std::vector<Vrn::CUnicodeString>& columns,
+              const std::vector<CCell>& cells);
+  // Imports an .idt file (for example a schema of Packages/Tables).
+  void ImportTable(const Vrn::CUnicodeString& idtPath);
+  // A feature (level 1 installs it by default) and a component in INSTALLDIR belonging to it.
+  void AddFeature(const Vrn::CUnicodeString& feature, int level = 1, const Vrn::CUnicodeString& parent = {});
+  void AddComponent(const Vrn::CUnicodeString& component, const Vrn::CUnicodeString& feature);
+  void AddDirectory(const Vrn::CUnicodeString& directory, const Vrn::CUnicodeString& parent,
+                    const Vrn::CUnicodeString& defaultDir);
+
+  // ---- Session ----
+  // Commits the database and opens it as a package; with costing, feature and component states
+  // are decided as the installer would (CostInitialize, FileCost, CostFinalize).
+  MSIHANDLE Open(bool runCosting = false);
+  MSIHANDLE Session() const noexcept { return m_session; }
+  const Vrn::CUnicodeString& DatabasePath() const noexcept { return m_path; }
+  // Calls an export of OrvantCA.dll with the session, in this process.
+  UINT Call(const char* exportName);
+  Vrn::CUnicodeString Property(const Vrn::CUnicodeString& name) const;
+  void SetProperty(const Vrn::CUnicodeString& name, const Vrn::CUnicodeString& value);
+
+  // The custom-action log written since Open (decoded, byte-order marks removed).
+  Vrn::CUnicodeString LogText() const;
+  // Texts the installer received as error messages since Open.
+  std::vector<Vrn::CUnicodeString> InstallerErrors() const;
+
+ private:
+  void EnsureTable(const wchar_t* name, const wchar_t* createSql);
+
+  Vrn::CUnicodeString m_folder;
+  Vrn::CUnicodeString m_path;
+  MSIHANDLE m_database = 0;
+  MSIHANDLE m_session = 0;
+  uint64_t m_logStart = 0;
+  size_t m_errorsStart = 0;
+};
+
+// The custom-action log file of OrvantCA.dll in this process (in the process's temporary folder).
+Vrn::CUnicodeString CustomActionLogPath();
+// Decodes a custom-action log: UTF-16LE with a U+FEFF before every piece.
+Vrn::CUnicodeString DecodeCustomActionLog(const std::string& bytes);
+
+}  // namespace TestSupport

@@ -1,0 +1,180 @@
+// Tests of Vrn::CRegistryKey against the real registry of the Wine prefix, with private roots.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "CoreFixtures.h"
+#include "RegistryKey.h"
+#include "TestSupport.h"
+
+namespace {
+
+using Vrn::CRegistryKey;
+using Vrn::CUnicodeString;
+using Vrn::RegistryMode;
+using Vrn::RegistryView;
+
+constexpr wchar_t kTestPath[] = L"Software\\OrvantTest";
+constexpr wchar_t kTestName[] = L"HKEY_CURRENT_USER\\Software\\OrvantTest";
+
+class RegistryKeyTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(m_key.Open(HKEY_CURRENT_USER, kTestPath, RegistryMode::Write)); }
+
+  // Stores raw bytes under a value name, bypassing the object under test.
+  void StoreRaw(const wchar_t* name, DWORD type, std::string_view bytes) {
+    ASSERT_EQ(RegSetValueExW(m_key.Handle(), name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                             static_cast<DWORD>(bytes.size())),
+              ERROR_SUCCESS);
+  }
+
+  bool KeyExists(const CUnicodeString& path) {
+    CRegistryKey probe;
+    return probe.Open(m_key, path, RegistryMode::Read);
+  }
+
+  TestSupport::CMachineIsolation m_isolation;
+  CRegistryKey m_key;
+};
+
+std::string Utf16Bytes(std::wstring_view text) {
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+// The text followed by its terminating zero, as RegSetValueExW callers normally store it.
+std::string Terminated(std::wstring_view text) { return Utf16Bytes(text) + std::string(2, '\0'); }
+
+std::unique_ptr<Vrn::CCheckException> CatchCantWrite(const std::function<void()>& body) {
+  auto raised = TestSupport::CatchRaised<Vrn::CCheckException>(body);
+  if (raised) {
+    EXPECT_EQ(raised->Name(), L"ERR_CANT_WRITE_TO_REGISTRY");
+  }
+  return raised;
+}
+
+TEST_F(RegistryKeyTest, ReadStringFollowsTypeSizeAndTerminatorRules) {
+  const std::wstring long200(200, L'x');
+  const std::wstring exactly63(63, L'y');
+  struct Case {
+    const char* label;
+    DWORD type;
+    std::string bytes;
+    const wchar_t* expected;  // null: the default
+  };
+  const Case cases[] = {
+      {"200 characters grow the buffer", REG_SZ, Terminated(long200), long200.c_str()},
+      {"63 characters need room for the terminator too", REG_SZ, Terminated(exactly63), exactly63.c_str()},
+      {"63 characters without terminator fit at once", REG_SZ, Utf16Bytes(exactly63), exactly63.c_str()},
+      {"no terminator", REG_SZ, Utf16Bytes(L"whole"), L"whole"},
+      {"embedded zero cuts", REG_SZ, Terminated(std::wstring_view(L"ab\0cd", 5)), L"ab"},
+      {"expandable stays unexpanded", REG_EXPAND_SZ, Terminated(L"%TEMP%\\x"), L"%TEMP%\\x"},
+      {"stored empty text", REG_SZ, Terminated(L""), L""},
+      {"zero bytes", REG_SZ, "", nullptr},
+      {"odd size", REG_SZ, "abc", nullptr},
+      {"dword", REG_DWORD, std::string("\x2A\0\0\0", 4), nullptr},
+      {"multi-string", REG_MULTI_SZ, Terminated(L"a") + std::string(2, '\0'), nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    StoreRaw(L"Value", c.type, c.bytes);
+    EXPECT_EQ(m_key.ReadString(L"Value", L"<default>").ToStdString(), c.expected ? c.expected : L"<default>");
+  }
+}
+
+TEST_F(RegistryKeyTest, ReadsOfWhatIsNotThereGiveTheDefault) {
+  EXPECT_EQ(m_key.ReadString(L"Missing", L"dflt"), L"dflt");
+  EXPECT_EQ(m_key.ValueType(L"Missing"), 0u);
+  CRegistryKey closed;
+  EXPECT_EQ(closed.ReadString(L"Value", L"dflt"), L"dflt");
+  // A key deleted under an open handle answers 1018, which counts as missing too.
+  CRegistryKey child;
+  ASSERT_TRUE(child.Open(m_key, L"Doomed", RegistryMode::Write));
+  child.WriteString(L"Value", L"text");
+  m_key.DeleteSubKeyTree(L"Doomed");
+  EXPECT_EQ(child.ReadString(L"Value", L"dflt"), L"dflt");
+  EXPECT_EQ(child.ValueSize(L"Value"), 0u);
+}
+
+TEST_F(RegistryKeyTest, ChangesThroughAReadKeyAreRefusedBeforeAnyRegistryCall) {
+  m_key.WriteString(L"Value", L"kept");
+  CRegistryKey child;
+  ASSERT_TRUE(child.Open(m_key, L"Child", RegistryMode::Write));
+  CRegistryKey reader;
+  ASSERT_TRUE(reader.Open(HKEY_CURRENT_USER, kTestPath, RegistryMode::Read));
+  const std::pair<const char*, std::function<void()>> changes[] = {
+      {"WriteString", [&] { reader.WriteString(L"Value", L"changed"); }},
+      {"WriteDword", [&] { reader.WriteDword(L"Value", 1); }},
+      {"DeleteValue", [&] { reader.DeleteValue(L"Value"); }},
+      {"DeleteSubKeyTree", [&] { reader.DeleteSubKeyTree(L"Child"); }},
+  };
+  for (const auto& [label, change] : changes) {
+    SCOPED_TRACE(label);
+    // A registry call would have failed with access denied and raised ERR_CANT_WRITE_TO_REGISTRY.
+    EXPECT_TRUE(TestSupport::CatchRaised<Vrn::CInternalError>(change));
+  }
+  EXPECT_EQ(m_key.ReadString(L"Value"), L"kept");
+  EXPECT_TRUE(KeyExists(L"Child"));
+}
+
+TEST_F(RegistryKeyTest, FailedChangesRaiseCantWriteNamingKeyAndValue) {
+  const auto raised = CatchCantWrite([&] { m_key.DeleteValue(L"Missing"); });
+  ASSERT_TRUE(raised);
+  EXPECT_EQ(raised->MessageText(),
+            L"Access to the Windows registry key HKEY_CURRENT_USER\\Software\\OrvantTest\\Missing is prohibited.");
+  CRegistryKey closed;
+  EXPECT_TRUE(CatchCantWrite([&] { closed.WriteString(L"Value", L"x"); }));
+}
+
+TEST_F(RegistryKeyTest, DeletesATreeThreeLevelsDeepAndRefusesAMissingOne) {
+  for (const wchar_t* path : {L"Tree\\L1a\\L2\\L3", L"Tree\\L1b", L"Sibling"}) {
+    CRegistryKey key;
+    ASSERT_TRUE(key.Open(m_key, path, RegistryMode::Write));
+    key.WriteString(L"Value", path);
+  }
+  m_key.DeleteSubKeyTree(L"Tree");
+  EXPECT_FALSE(KeyExists(L"Tree"));
+  EXPECT_TRUE(KeyExists(L"Sibling"));
+
+  const auto raised = CatchCantWrite([&] { m_key.DeleteSubKeyTree(L"Tree"); });
+  ASSERT_TRUE(raised);
+  EXPECT_EQ(raised->Params()[0], CUnicodeString(kTestName) + L"\\Tree");
+}
+
+// The private roots of CMachineIsolation do not separate the views (Wine redirects only below the
+// real HKEY_LOCAL_MACHINE\Software), so this test uses a unique key there and removes it.
+TEST(RegistryKeyViews, AThirtyTwoBitWriteIsNotVisibleInTheSixtyFourBitView) {
+  const CUnicodeString name = L"OrvantViewTest" + CUnicodeString::FromUInt(GetCurrentProcessId());
+  const CUnicodeString path = L"Software\\" + name;
+  struct CCleanup {
+    CUnicodeString path;
+    ~CCleanup() {
+      for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), view, 0);
+    }
+  } cleanup{path};
+
+  {
+    CRegistryKey writer;
+    ASSERT_TRUE(writer.Open(HKEY_LOCAL_MACHINE, path, RegistryMode::Write, RegistryView::Thirty2));
+    writer.WriteString(L"Value", L"32");
+  }
+  const auto readIn = [&](RegistryView view) {
+    CRegistryKey reader;
+    return reader.Open(HKEY_LOCAL_MACHINE, path, RegistryMode::Read, view) ? reader.ReadString(L"Value", L"-")
+                                                                           : CUnicodeString(L"closed");
+  };
+  EXPECT_EQ(readIn(RegistryView::Thirty2), L"32");
+  EXPECT_EQ(readIn(RegistryView::Sixty4), L"closed");
+  EXPECT_EQ(readIn(RegistryView::Default), L"closed");
+
+  // Tree deletion stays in the key's view.
+  CRegistryKey software;
+  ASSERT_TRUE(software.Open(HKEY_LOCAL_MACHINE, L"Software", RegistryMode::Write, RegistryView::Sixty4));
+  EXPECT_TRUE(CatchCantWrite([&] { software.DeleteSubKeyTree(name); }));
+  software.Close();
+  ASSERT_TRUE(software.Open(HKEY_LOCAL_MACHINE, L"Software", RegistryMode::Write, RegistryView::Thirty2));
+  software.DeleteSubKeyTree(name);
+  EXPECT_EQ(readIn(RegistryView::Thirty2), L"closed");
+}
+
+}  // namespace

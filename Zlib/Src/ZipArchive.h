@@ -1,0 +1,65 @@
+// Zlib::CZipArchive: a zip archive opened for reading: its entries, and extraction of one entry
+// or of a folder of entries into a destination folder.
+//
+//   Zlib::CZipArchive archive;
+//   archive.Open(L"C:\\setup\\data.zip");
+//   archive.Extract(L"docs/", L"C:\\Program Files\\Product");  // every entry under docs/
+//
+// Nothing is ever written outside the destination folder: every entry name and every caller path
+// is normalised and refused when it could leave it (see NormalizeEntryPath).
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "CacheableFile.h"
+#include "UnicodeString.h"
+#include "VrnWindows.h"
+#include "ZipArchiveContents.h"
+#include "ZipArchiveContext.h"
+
+namespace Zlib {
+
+class CZipArchive {
+ public:
+  CZipArchive() = default;
+  ~CZipArchive() = default;
+  CZipArchive(const CZipArchive&) = delete;
+  CZipArchive& operator=(const CZipArchive&) = delete;
+
+  // Opens the archive file and reads its directory. nameCodePage decodes names and comments that
+  // carry neither the UTF-8 flag nor a valid Unicode field (the OEM code page, as the Windows
+  // shell and most Windows zip tools write them). Raises Vrn::CFileException when the file cannot
+  // be opened or read, CZipArchiveException (Corrupted, IllegalPath) for its contents; the archive
+  // is closed on failure.
+  void Open(const Vrn::CUnicodeString& path, unsigned nameCodePage = CP_OEMCP);
+  // The same over any input (an archive image in memory, for example).
+  void Open(std::unique_ptr<CArchiveInput> input, unsigned nameCodePage = CP_OEMCP);
+  // Releases the file and the entries; closing a closed archive does nothing.
+  void Close() noexcept;
+  bool IsOpen() const noexcept { return m_context != nullptr; }
+
+  // The entries in directory order (empty when closed).
+  const std::vector<CZipEntry>& Entries() const noexcept { return m_contents.Entries(); }
+  // The entry of that path after normalisation, or null; raises IllegalPath for a path that
+  // cannot be an entry name.
+  const CZipEntry* Find(const Vrn::CUnicodeString& path) const;
+  bool IsZip64() const noexcept { return m_contents.IsZip64(); }
+
+  // Extracts into destination (created when missing). entryPath is normalised first. Empty or
+  // ending in "/": every entry under that folder prefix (letter case included; the empty prefix
+  // takes all), in directory order, written below destination with the prefix removed; FileNotFound
+  // (with the prefix) when no entry begins with it. Otherwise the entry of that name, written to
+  // destination joined with its whole name; FileNotFound when there is none.
+  // Raises what CZipArchiveExtractor::Extract raises; entries written before a failure stay.
+  void Extract(const Vrn::CUnicodeString& entryPath, const Vrn::CUnicodeString& destination);
+
+ private:
+  CZipArchiveContext& Context() const;
+
+  std::unique_ptr<CZipArchiveContext> m_context;
+  CZipArchiveContents m_contents;
+};
+
+}  // namespace Zlib
