@@ -60,6 +60,7 @@ constexpr CErrorText kErrorTexts[] = {
     {kErrBadHeader,
      L"XML parsing error at line %0 (counting from 0): the XML declaration must come once, before the first element."},
 };
+static_assert(std::size(kErrorTexts) == static_cast<size_t>(ParseError::BadHeader) + 1);
 
 bool IsNameStop(wchar_t ch) noexcept {
   switch (ch) {
@@ -165,6 +166,7 @@ class CParseRun {
     AdvanceTo(position);
   }
 
+  // %1 and %2 are passed only where the error names a text, so their count tells which were given.
   [[noreturn]] void Fail(ParseError error, std::wstring_view first = {}, std::wstring_view second = {}) const {
     const CErrorText& text = kErrorTexts[static_cast<size_t>(error)];
     const CUnicodeString line = CUnicodeString::FromUInt(m_line);
