@@ -74,11 +74,10 @@ TEST(MessageService, ReportsGoToTheCurrentHandler) {
   TestSupport::CRecordingHandler handler;
   {
     TestSupport::CHandlerScope scope(handler);
-    EXPECT_EQ(CurrentHandler(), &handler);
     ReportException(CFileException(2, L"C:\\missing.txt"));
     ReportException(CUserException());  // shows nothing
   }
-  EXPECT_NE(CurrentHandler(), &handler);
+  EXPECT_NE(CurrentHandler(), &handler);  // the scope restores the previous handler
   ASSERT_EQ(handler.shown.size(), 1u);
   EXPECT_EQ(handler.shown[0].text, L"C:\\missing.txt was not found.");
   EXPECT_EQ(handler.shown[0].caption, L"Vornik Objects");
