@@ -6,31 +6,20 @@
 #include "CoreFixtures.h"
 #include "TestSupport.h"
 
-namespace {
-
-std::vector<std::string> DefinitionExports() {
-  std::istringstream lines(TestSupport::ReadBytes(TestSupport::SourceDir() + L"\\Src\\OrvantCA.def"));
-  std::vector<std::string> names;
-  bool inExports = false;
-  for (std::string line; std::getline(lines, line);) {
-    if (const size_t comment = line.find(';'); comment != std::string::npos) line.erase(comment);
-    std::istringstream words(line);
-    std::string first;
-    if (!(words >> first)) continue;
-    if (first == "EXPORTS") {
-      inExports = true;
-    } else if (inExports) {
-      names.push_back(first);
-    }
-  }
-  return names;
-}
-
-}  // namespace
-
 TEST(Exports, EveryDefinitionNameIsFound) {
   HMODULE dll = TestSupport::LibraryModuleForTests();
-  const auto names = DefinitionExports();
-  ASSERT_GE(names.size(), 5u);
-  for (const auto& name : names) EXPECT_NE(GetProcAddress(dll, name.c_str()), nullptr) << name;
+  std::istringstream lines(TestSupport::ReadBytes(TestSupport::SourceDir() + L"\\Src\\OrvantCA.def"));
+  size_t found = 0;
+  bool inExports = false;
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line.substr(0, line.find(';')));  // without the comment
+    std::string first;
+    if (!(words >> first)) continue;
+    if (inExports) {
+      EXPECT_NE(GetProcAddress(dll, first.c_str()), nullptr) << first;
+      ++found;
+    }
+    inExports = inExports || first == "EXPORTS";
+  }
+  EXPECT_GE(found, 5u);
 }
