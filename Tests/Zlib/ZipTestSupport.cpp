@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <sstream>
 
 #include "Files.h"
 #include "TestSupport.h"
@@ -48,13 +49,11 @@ std::string CorpusBytes(const Vrn::CUnicodeString& name) { return TestSupport::R
 
 std::vector<std::vector<std::string>> ReadTable(const Vrn::CUnicodeString& name) {
   std::vector<std::vector<std::string>> rows;
-  const std::string text = CorpusBytes(name);
-  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+  std::istringstream lines(CorpusBytes(name));
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream cells(line);
     std::vector<std::string>& row = rows.emplace_back();
-    for (size_t cell = start, tab; cell <= end; cell = tab + 1) {
-      tab = std::min(text.find('\t', cell), end);
-      row.push_back(text.substr(cell, tab - cell));
-    }
+    for (std::string cell; std::getline(cells, cell, '\t');) row.push_back(cell);
   }
   return rows;
 }

@@ -79,8 +79,9 @@ def tool_archives():
 
 class Entry:
     """One entry of a hand-made archive; the keywords make its records lie."""
-    def __init__(self, name, data=b"", method=8, flags=0, crc=None, payload=None, usize=None, central_extra=b"",
-                 local_extra_length=0, offset=None, local_signature=0x04034B50, external=0, made_by=20):
+    def __init__(self, name, data=b"", method=8, flags=0, crc=None, payload=None, csize=None, usize=None,
+                 central_extra=b"", local_extra_length=0, offset=None, local_signature=0x04034B50, external=0,
+                 made_by=20):
         vars(self).update(locals())
         self.name = name if isinstance(name, bytes) else name.encode("cp437")
         self.crc = zlib.crc32(data) if crc is None else crc
@@ -88,6 +89,7 @@ class Entry:
         if payload is None:
             c = zlib.compressobj(9, zlib.DEFLATED, -15)
             self.payload = c.compress(data) + c.flush() if method == 8 else data
+        self.csize = len(self.payload) if csize is None else csize
 
 
 def extra(field_id, data):
@@ -106,12 +108,12 @@ def build(entries, comment=b"", count=None, cd_offset=None, cd_size=None, disk=0
     for e in entries:
         offsets.append(len(out) if e.offset is None else e.offset)
         out += struct.pack("<IHHHHHIIIHH", e.local_signature, 20, e.flags, e.method, DOS_TIME, DOS_DATE, e.crc,
-                           len(e.payload), e.usize, len(e.name), e.local_extra_length) + e.name + e.payload
+                           e.csize, e.usize, len(e.name), e.local_extra_length) + e.name + e.payload
     start = len(out)
     for e, offset in zip(entries, offsets):
-        fields, ext = (len(e.payload), e.usize, offset), e.central_extra
+        fields, ext = (e.csize, e.usize, offset), e.central_extra
         if zip64 is not None:
-            fields, ext = (0xFFFFFFFF,) * 3, extra(1, struct.pack("<QQQ", e.usize, len(e.payload), offset)) + ext
+            fields, ext = (0xFFFFFFFF,) * 3, extra(1, struct.pack("<QQQ", e.usize, e.csize, offset)) + ext
         out += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, e.made_by, 20, e.flags, e.method, DOS_TIME, DOS_DATE,
                            e.crc, fields[0], fields[1], len(e.name), len(ext), 0, 0, 0, e.external, fields[2])
         out += e.name + ext
@@ -154,12 +156,15 @@ def hostile_archives():
     for name, data in [
         ("too_short", b"PK\x05"),
         ("not_a_zip", b"This is not an archive.\n" * 100),
-        ("fewer_headers_than_announced", build([ok, Entry("two.txt", b"2")], count=3)),
+        # A long name, so that the announced count stays within what the directory's size allows.
+        ("fewer_headers_than_announced",
+         build([ok, Entry("fewer-headers-than-the-end-record-says.txt", b"2")], count=3)),
         ("count_exceeds_directory", build([ok], count=0xFFFF)),
         ("central_directory_past_end", build([ok], cd_offset=0x7FFFFFF0)),
         ("central_directory_size_past_end", build([ok], cd_size=0x10000)),
         ("multi_disk", build([ok], disk=1)),
         ("overlapping_entries", build([ok, Entry("copy.txt", b"fine\n", offset=0)])),
+        ("compressed_size_into_next_header", build([Entry("x.txt", b"x", csize=28), ok])),  # 8 bytes to the next
         ("local_offset_into_directory", build([ok, Entry("late.txt", b"late", offset=0x60)])),
         ("extra_field_too_long", build([Entry("x.txt", b"x", central_extra=struct.pack("<HH", 0x5455, 40) + b"1234")])),
         ("zip64_size_not_set", build([Entry("x.txt", b"x", usize=0xFFFFFFFF)])),
