@@ -26,6 +26,12 @@ inline constexpr wchar_t kErrTagsMismatch[] = L"ERR_TOOLS_XML_PARSING_TAGS_MISMA
 inline constexpr wchar_t kErrDuplicateAttribute[] = L"ERR_TOOLS_XML_PARSING_DUPLICATE_ATTRIBUTE";
 inline constexpr wchar_t kErrBadHeader[] = L"ERR_TOOLS_XML_PARSING_BAD_HEADER";
 
+// Save refuses a tree nested deeper than this many elements, raising Vrn::CCheckException kErrTooDeep
+// (%0 = the limit). Its text grows with depth squared (one tab per level on every line), so a hostile
+// 100,000-level tree would need tens of gigabytes; configuration files nest a few dozen levels.
+inline constexpr size_t kMaxSaveDepth = 4096;
+inline constexpr wchar_t kErrTooDeep[] = L"ERR_XML_TOO_DEEP";
+
 // The name of the artificial root above the document's top-level elements.
 inline constexpr wchar_t kRootName[] = L"XMLROOT";
 
@@ -57,7 +63,7 @@ class CXMLParser {
   const CXMLNode& GetRoot() const noexcept { return *m_root; }
 
   // The document as text: the declaration when the root has a Header, then each top-level element
-  // indented by one tab per depth, every line ended by "\r\n".
+  // indented by one tab per depth, every line ended by "\r\n". A tree deeper than kMaxSaveDepth raises.
   Vrn::CUnicodeString Save() const;
 
   void SetElementClosedCallback(ElementClosedCallback callback) { m_elementClosed = std::move(callback); }

@@ -1,7 +1,9 @@
 // The XML writer: walks the tree through its parent and sibling links instead of recursing, so a
-// document of any depth that could be parsed can also be saved.
+// document of any depth up to kMaxSaveDepth costs heap, never stack.
+#include <initializer_list>
 #include <string>
 
+#include "Errors.h"
 #include "XmlParserTS.h"
 
 namespace Tarsel {
@@ -20,7 +22,10 @@ class CWriter {
       OpenElement(*node, depth);
       if (node->HasChildren()) {
         node = node->FirstChild();
-        ++depth;
+        if (++depth == kMaxSaveDepth)  // depth counts from 0 at the top level
+          Vrn::Raise<Vrn::CCheckException>(
+              kErrTooDeep, L"The XML document is nested deeper than %0 elements and cannot be saved.",
+              std::initializer_list<Vrn::CUnicodeString>{Vrn::CUnicodeString::FromUInt(kMaxSaveDepth)});
         continue;
       }
       // The node is complete: climb until a later sibling is found, closing each parent passed.

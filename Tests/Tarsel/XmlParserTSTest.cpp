@@ -1,7 +1,7 @@
-// CXMLParser::Parse: where text, lines and flags land in the tree, string sharing, the
-// element-closed callback and failure atomicity; then hostile and edge-case inputs: the corpus under
-// Tests/Data/xml, generated giants, every truncation of a real file and a seeded mutation run, for
-// which the only acceptable outcomes are a tree or a parsing error.
+// CXMLParser::Parse: where text, lines and flags land in the tree, the element-closed callback and
+// failure atomicity; then hostile and edge-case inputs: the corpus under Tests/Data/xml, generated
+// giants and a seeded mutation run (edits and truncations of every corpus file), for which the only
+// acceptable outcomes are a tree or a parsing error.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -67,8 +67,6 @@ TEST(XmlParser, PlacesTextLinesAndFlagsWhereTheyWereRead) {
   CXMLParser parser;
   parser.Parse(L"<?xml version=\"1.0\" ?>\n<r a=' 1 '>\n  head <![CDATA[ raw ]]>\n<c/>tail\n\n<d>&lt;x&gt;</d></r>");
   const CXMLNode& root = parser.GetRoot();
-  EXPECT_EQ(root.Name(), L"XMLROOT");
-  EXPECT_EQ(root.Line(), -1);
   EXPECT_EQ(root.Header(), L"version=\"1.0\"");
   const CXMLNode* r = root.FirstChild();
   ASSERT_NE(r, nullptr);
@@ -82,18 +80,6 @@ TEST(XmlParser, PlacesTextLinesAndFlagsWhereTheyWereRead) {
   const CXMLNode* d = c->NextSibling();
   EXPECT_EQ(d->Line(), 5);
   EXPECT_EQ(d->Text(), L"<x>");
-}
-
-TEST(XmlParser, EqualNamesAndValuesShareOneString) {
-  CXMLParser parser;
-  parser.Parse(L"<add key=\"k\"><add key=\"k\" value=\"key\"/><add value=\"k\"/></add>");
-  const CXMLNode& first = *parser.GetRoot().FirstChild();
-  const CXMLNode& second = *first.FirstChild();
-  const CXMLNode& third = *second.NextSibling();
-  EXPECT_TRUE(first.Name().SharesBufferWith(second.Name()));
-  EXPECT_TRUE(first.AttributeName(0).SharesBufferWith(second.AttributeName(0)));
-  EXPECT_TRUE(first.AttributeValue(0).SharesBufferWith(third.AttributeValue(0)));   // a value equal to a value
-  EXPECT_TRUE(second.AttributeName(0).SharesBufferWith(second.AttributeValue(1)));  // and to a name
 }
 
 TEST(XmlParser, ReportsElementsClosedByEndTagsAndKeepsThePreviousTreeOnFailure) {
@@ -134,15 +120,6 @@ TEST(XmlCorpus, EveryFileMeetsItsExpectation) {
       EXPECT_EQ(parser.Save().View(), expected);
     }
     ExpectStableSave(parser);
-  }
-}
-
-TEST(XmlCorpus, EveryTruncationOfARealFileParsesOrFailsCleanly) {
-  const CUnicodeString text = ReadCorpusFile(L"ok-web-config.xml");
-  for (size_t length = 0; length < text.Length(); ++length) {
-    CXMLParser parser;
-    const COutcome outcome = ParseOutcome(parser, text.Left(length));
-    EXPECT_TRUE(outcome.error.empty() || IsParseError(outcome.error)) << length;
   }
 }
 

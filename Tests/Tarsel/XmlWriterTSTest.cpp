@@ -1,38 +1,30 @@
-// CXMLParser::Save: the exact layout of a configuration file (tabs, CRLF, quotes, empty elements,
-// CDATA). Text beside children and CDATA splitting are checked through the corpus.
+// CXMLParser::Save. The exact layout (tabs, CRLF, quotes, empty elements, CDATA, text beside
+// children) is checked through the .expected files of the corpus; here only the depth limit.
 #include <gtest/gtest.h>
 
-#include "TestSupport.h"
+#include <memory>
+
+#include "Errors.h"
 #include "XmlParserTS.h"
 
 namespace {
 
 using Tarsel::CXMLNode;
-using Tarsel::CXMLParser;
-using Vrn::CUnicodeString;
 
-TEST(XmlWriter, RewritesAConfigurationFileWithTabsAndCrLf) {
-  CXMLParser parser;
-  parser.Parse(CUnicodeString::FromUtf8(TestSupport::ReadBytes(TestSupport::DataPath(L"xml\\ok-web-config.xml"))));
-  EXPECT_EQ(parser.Save(),
-            L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
-            L"<configuration>\r\n"
-            L"\t<configSections>\r\n"
-            L"\t\t<section name=\"log\" type=\"Orvant.Log, Orvant\" requirePermission=\"false\"/>\r\n"
-            L"\t</configSections>\r\n"
-            L"\t<appSettings>\r\n"
-            L"\t\t<add key=\"ServerName\" value=\"localhost\"/>\r\n"
-            L"\t\t<add key=\"Port\" value=\"8080\"/>\r\n"
-            L"\t\t<add key=\"Query\" value=\"a &lt; b &amp;&amp; c &gt; d\"/>\r\n"
-            L"\t</appSettings>\r\n"
-            L"\t<system.web>\r\n"
-            L"\t\t<compilation debug=\"false\" targetFramework=\"4.8\"/>\r\n"
-            L"\t\t<customErrors mode=\"RemoteOnly\">\r\n"
-            L"\t\t\t<error statusCode=\"404\" redirect=\"NotFound.htm\"/>\r\n"
-            L"\t\t</customErrors>\r\n"
-            L"\t</system.web>\r\n"
-            L"\t<log><![CDATA[Started <raw> & \"quoted\" Done]]></log>\r\n"
-            L"</configuration>\r\n");
+TEST(XmlWriter, RefusesATreeOneLevelDeeperThanTheLimit) {
+  Tarsel::CXMLParser parser;
+  CXMLNode* leaf = &parser.GetRoot();
+  for (size_t i = 0; i <= Tarsel::kMaxSaveDepth; ++i) leaf = &leaf->AppendChild(std::make_unique<CXMLNode>(L"a"));
+  try {
+    parser.Save();
+    ADD_FAILURE() << "saved";
+  } catch (Vrn::CException* raw) {
+    Vrn::CExceptionPtr e(raw);
+    const auto* check = dynamic_cast<const Vrn::CCheckException*>(e.get());
+    ASSERT_NE(check, nullptr);
+    EXPECT_EQ(check->Name(), Tarsel::kErrTooDeep);
+    EXPECT_EQ(e->MessageText(), L"The XML document is nested deeper than 4096 elements and cannot be saved.");
+  }
 }
 
 }  // namespace

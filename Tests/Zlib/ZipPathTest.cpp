@@ -1,4 +1,5 @@
-// Entry path normalisation: what is accepted and how it is rewritten, and every refused form.
+// Entry path normalisation and the containment guard. The traversal, rooted, drive, UNC, empty-step,
+// stream and device names that the hostile corpus carries are not repeated here.
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
@@ -9,75 +10,24 @@ namespace {
 
 using Zlib::CZipArchiveException;
 
-struct CLegalCase {
-  const wchar_t* path;
-  const wchar_t* normalised;
-};
-
 TEST(ZipPath, LegalPathsAreRewrittenToForwardSlashes) {
-  const CLegalCase cases[] = {
-      {L"a.txt", L"a.txt"},
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
       {L"a\\b\\c.txt", L"a/b/c.txt"},
       {L"./a/b", L"a/b"},
       {L".\\a", L"a"},
-      {L"dir/", L"dir/"},
       {L"dir\\", L"dir/"},
       {L".hidden/.x", L".hidden/.x"},
       {L"a..b/c...d", L"a..b/c...d"},
       {L"console.txt/com10/lpt", L"console.txt/com10/lpt"},
-      {L"\u00fcber/\u65e5\u672c.txt", L"\u00fcber/\u65e5\u672c.txt"},
-  };
-  for (const CLegalCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << Vrn::CUnicodeString(c.path).ToUtf8());
-    EXPECT_EQ(Zlib::NormalizeEntryPath(c.path, L"t.zip"), c.normalised);
-  }
+      {L"\u00fcber/\u65e5\u672c.txt", L"\u00fcber/\u65e5\u672c.txt"}};
+  for (const auto& [path, normalised] : cases) EXPECT_EQ(Zlib::NormalizeEntryPath(path, L"t.zip"), normalised);
 }
 
 TEST(ZipPath, RefusesEveryPathThatCouldLeaveTheDestination) {
   const std::wstring_view cases[] = {
-      L"",
-      L".",
-      L"./",
-      L"..",
-      L"../a",
-      L"..\\a",
-      L"a/../b",
-      L"a/..",
-      L"a\\..\\..\\b",
-      L"./../x",
-      L"/a",
-      L"\\a",
-      L"C:a",
-      L"c:/a",
-      L"C:\\a",
-      L"\\\\srv\\s\\a",
-      L"//srv/s/a",
-      L"\\\\?\\C:\\a",
-      L"\\\\.\\pipe\\x",
-      L"a./b",
-      L"a.\\b",
-      L"a /b",
-      L"a/b.",
-      L"a/b ",
-      L"a//b",
-      L"a:b",
-      L"a\x01"
-      L"b",
-      std::wstring_view(L"a\0b", 3),
-      L"CON",
-      L"nul.txt",
-      L"Aux/x",
-      L"com1.log",
-      L"COM\u00b9",
-      L"LPT9",
-      L"conout$",
-      L"a<b",
-      L"a>b",
-      L"a|b",
-      L"a?b",
-      L"a*b",
-      L"a\"b",
-  };
+      L".",       L"./",  L"..",      L"./../x", L"a\\..\\..\\b", L"c:/a",      L"\\\\.\\pipe\\x", L"a/b.",    L"a/b ",
+      L"a\x01/b", L"CON", L"nul.txt", L"Aux/x",  L"com1.log",     L"COM\u00b9", L"LPT9",           L"conout$", L"a<b",
+      L"a>b",     L"a|b", L"a?b",     L"a*b",    L"a\"b"};
   for (const std::wstring_view path : cases) {
     SCOPED_TRACE(testing::Message() << Vrn::CUnicodeString(path).ToUtf8());
     const auto e = ZipTest::Capture([&] { Zlib::NormalizeEntryPath(path, L"t.zip"); });
@@ -92,9 +42,8 @@ TEST(ZipPath, TargetPathStaysInsideTheDestination) {
   EXPECT_EQ(Zlib::TargetPath(temp.Path() + L"\\", L"dir/", L"t.zip", L"dir/"), temp / L"dir");
   // The last guard holds even for a path that never went through normalisation.
   for (const wchar_t* escape : {L"../x", L"a/../../x", L"..", L"."}) {
-    SCOPED_TRACE(testing::Message() << Vrn::CUnicodeString(escape).ToUtf8());
-    EXPECT_EQ(ZipTest::ZipCode(ZipTest::Capture([&] { Zlib::TargetPath(temp.Path(), escape, L"t.zip", escape); })),
-              CZipArchiveException::IllegalPath);
+    const auto e = ZipTest::Capture([&] { Zlib::TargetPath(temp.Path(), escape, L"t.zip", escape); });
+    EXPECT_EQ(ZipTest::ZipCode(e), CZipArchiveException::IllegalPath) << Vrn::CUnicodeString(escape).ToUtf8();
   }
 }
 
