@@ -1,4 +1,4 @@
-// Product message boxes: text building, the UI-level tests, silent routing and the owner window.
+// Product message boxes: text building, the UI-level tests and silent routing.
 #include <gtest/gtest.h>
 
 #include "CoreFixtures.h"
@@ -95,27 +95,4 @@ TEST_F(InstallHelperTest, MessageWithParameters) {
   ASSERT_EQ(handler.shown.size(), 1u);
   EXPECT_EQ(handler.shown[0].text, L"Welcome to [ProductName]!\n\nCopy x to . [productname]");
   EXPECT_EQ(handler.shown[0].caption, L"Test Product");
-}
-
-TEST_F(InstallHelperTest, InstallerWindowFromClientProcessId) {
-  const MSIHANDLE session = Open(L"5");
-  const CUnicodeString self = CUnicodeString::FromUInt(GetCurrentProcessId());
-  for (const CUnicodeString& id :
-       {CUnicodeString(), CUnicodeString(L"abc"), self + L"x", CUnicodeString(L"4294967296")}) {
-    package.SetProperty(L"CLIENTPROCESSID", id);
-    EXPECT_EQ(FindInstallerWindow(session), nullptr) << id;
-  }
-  // Wine without a graphics driver has no top-level windows (Wine's null driver has them).
-  WNDCLASSW windowClass{};
-  windowClass.lpfnWndProc = DefWindowProcW;
-  windowClass.lpszClassName = L"OrvInstallerWindowTest";
-  RegisterClassW(&windowClass);
-  const HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"Installer", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
-                                      0, 100, 100, nullptr, nullptr, nullptr, nullptr);
-  if (!window) GTEST_SKIP() << "no top-level windows in this Wine prefix";
-  package.SetProperty(L"CLIENTPROCESSID", L"  " + self + L" ");
-  EXPECT_EQ(FindInstallerWindow(session), window);
-  package.SetProperty(L"CLIENTPROCESSID", self + L"x");
-  EXPECT_EQ(FindInstallerWindow(session), nullptr);
-  DestroyWindow(window);
 }
