@@ -78,10 +78,9 @@ TEST(ActualValueProperties, ListedRowsOfLocalComponentsGetTheCurrentValue) {
 class AddRegistryInDeinstallTest : public ::testing::Test {
  protected:
   void SetUp() override { package.ImportTable(TestSupport::TableSchemaPath(L"OV_DeinstallRegistry")); }
-  void AddRecord(const CUnicodeString& root, const CUnicodeString& name, const CUnicodeString& value,
-                 const CUnicodeString& condition, const CUnicodeString& key = kKey) {
+  void AddRecord(const wchar_t* root, const wchar_t* name, const wchar_t* condition, const CUnicodeString& key = kKey) {
     package.Insert(L"OV_DeinstallRegistry", {L"Id", L"Root", L"Key", L"Name", L"Value", L"ConditionProperty"},
-                   {name, root, key, name, value, condition});
+                   {name, root, key, name, CUnicodeString(L"value of ") + name, condition});
   }
 
   static constexpr wchar_t kKey[] = L"SOFTWARE\\OrvTest\\Deinstall";
@@ -105,7 +104,7 @@ TEST_F(AddRegistryInDeinstallTest, WritesTheRecordsWhoseConditionHolds) {
       {L"-1", L"PerUserInstall", L"C_YES", nullptr, HKEY_CURRENT_USER},  // ALLUSERS is not set
   };
   for (const auto& c : cases) {
-    AddRecord(c.root, c.name, CUnicodeString(L"value of ") + c.name, c.condition);
+    AddRecord(c.root, c.name, c.condition);
     if (c.conditionValue) package.AddProperty(c.condition, c.conditionValue);
   }
   package.Open();
@@ -125,10 +124,10 @@ TEST_F(AddRegistryInDeinstallTest, WritesTheRecordsWhoseConditionHolds) {
 
 TEST_F(AddRegistryInDeinstallTest, AFailedWriteFailsTheActionAfterEarlierRows) {
   package.AddProperty(L"C_YES", L"1");
-  AddRecord(L"2", L"AFirst", L"written", L"C_YES");
-  AddRecord(L"2", L"BTooLong", L"v", L"C_YES", CUnicodeString(300, L'k'));  // a key name longer than allowed
+  AddRecord(L"2", L"AFirst", L"C_YES");
+  AddRecord(L"2", L"BTooLong", L"C_YES", CUnicodeString(300, L'k'));  // a key name longer than allowed
   package.Open();
   EXPECT_EQ(package.Call("AddRegistryInDeinstall"), 1603u);
-  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kKey, L"AFirst"), L"written");
+  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kKey, L"AFirst"), L"value of AFirst");
   EXPECT_NE(ActionLog(package).Find(CUnicodeString(300, L'k')), CUnicodeString::npos);
 }

@@ -1,8 +1,6 @@
 // The custom-action log file: its choice, its bytes, and the log message handler's blocks.
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "CoreFixtures.h"
 #include "CustomActionLog.h"
 #include "TestPackage.h"
@@ -44,11 +42,6 @@ TEST(CustomActionLog, FileBytesMarkEveryPiece) {
   // The creation mark, then the header as one piece, then one mark per append.
   const std::string header = Utf16("=================================================\r\n...LOGGING started at ");
   ASSERT_EQ(bytes.substr(0, 4 + header.size()), kMark + kMark + header);
-  const std::string text = TestSupport::DecodeCustomActionLog(bytes).ToUtf8();
-  EXPECT_TRUE(std::regex_match(text, std::regex("={49}\r\n\\.\\.\\.LOGGING started at \\d\\d-\\d\\d-\\d{4}, "
-                                                "\\d\\d:\\d\\d:\\d\\d\r\n\r\nabc\xC3\xA9"
-                                                "42-7")))
-      << text;
   const std::string tail = kMark + Utf16("abc") + kMark + "\xE9" + '\0' + kMark + Utf16("42") + kMark + Utf16("-7");
   EXPECT_EQ(bytes.substr(bytes.size() - tail.size()), tail);
 }

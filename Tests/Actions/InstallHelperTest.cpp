@@ -60,7 +60,6 @@ TEST_F(InstallHelperTest, BoxesWithAUserInterface) {
   // Line breaks and the marker (exact case) are replaced in the property's text, not in the appended one.
   EXPECT_EQ(ui.shown[0].text, L"Welcome to Test Product!\n\nCopy %0 to %1. [productname] [ProductName]\\n");
   EXPECT_EQ(ui.shown[0].caption, L"Test Product");
-  EXPECT_EQ(ui.shown[0].style, static_cast<UINT>(MB_OKCANCEL | MB_ICONINFORMATION));
   EXPECT_EQ(ui.shown[1].text, text);
   EXPECT_EQ(ui.foreground, (std::vector<HWND>{nullptr, nullptr}));
   EXPECT_TRUE(handler.shown.empty());
