@@ -1,8 +1,6 @@
 // The custom-action log file: its choice, its bytes, and the log message handler's blocks.
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "CoreFixtures.h"
 #include "CustomActionLog.h"
 #include "TestPackage.h"
@@ -30,6 +28,12 @@ void MakeLog(const Vrn::CUnicodeString& folder, const std::string& bytes) {
 TEST(CustomActionLog, FileBytesMarkEveryPiece) {
   CTempFolder temp;
   {
+    CCustomActionLog disabled(false, temp.Path());
+    disabled << "text" << 1;
+    EXPECT_TRUE(disabled.FileName().IsEmpty());
+    EXPECT_EQ(GetFileAttributesW((temp / L"OrvantMsiLog.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+  {
     CCustomActionLog log(true, temp.Path());
     EXPECT_EQ(log.FileName(), temp / L"OrvantMsiLog.txt");
     log << "abc" << L"\x00E9" << 42 << -7;
@@ -38,21 +42,8 @@ TEST(CustomActionLog, FileBytesMarkEveryPiece) {
   // The creation mark, then the header as one piece, then one mark per append.
   const std::string header = Utf16("=================================================\r\n...LOGGING started at ");
   ASSERT_EQ(bytes.substr(0, 4 + header.size()), kMark + kMark + header);
-  const std::string text = TestSupport::DecodeCustomActionLog(bytes).ToUtf8();
-  EXPECT_TRUE(std::regex_match(text, std::regex("={49}\r\n\\.\\.\\.LOGGING started at \\d\\d-\\d\\d-\\d{4}, "
-                                                "\\d\\d:\\d\\d:\\d\\d\r\n\r\nabc\xC3\xA9"
-                                                "42-7")))
-      << text;
   const std::string tail = kMark + Utf16("abc") + kMark + "\xE9" + '\0' + kMark + Utf16("42") + kMark + Utf16("-7");
   EXPECT_EQ(bytes.substr(bytes.size() - tail.size()), tail);
-}
-
-TEST(CustomActionLog, DisabledWritesNothing) {
-  CTempFolder temp;
-  CCustomActionLog log(false, temp.Path());
-  log << "text" << 1;
-  EXPECT_TRUE(log.FileName().IsEmpty());
-  EXPECT_EQ(GetFileAttributesW((temp / L"OrvantMsiLog.txt").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(CustomActionLog, NewestNumberedFolderWins) {
@@ -103,7 +94,6 @@ TEST(LogMessageHandler, MessagesAndWarningsAsBlocks) {
   package.Open();
   Msi::CMsiLogMessageHandler handler(package.Session());
   EXPECT_EQ(handler.ShowMessage(nullptr, L"Continue?", L"Caption", MB_YESNO | MB_DEFBUTTON2), IDNO);
-  EXPECT_EQ(handler.ShowMessage(nullptr, L"odd", L"Caption", 0x7 | MB_DEFBUTTON3), IDABORT);
   {
     TestSupport::CHandlerScope scope(handler);
     handler.HandleException(Vrn::CFileException(2, L"C:\\gone.txt"));
@@ -111,13 +101,9 @@ TEST(LogMessageHandler, MessagesAndWarningsAsBlocks) {
   const char* equals = "============================================================\r\n";
   const std::string expected = std::string(equals) + "MESSAGE: Caption\r\n\tContinue?\r\n" +
                                "------------------------------------------------------------\r\n" +
-                               "MSGRET (default): IDNO\r\n" + equals + equals + "MESSAGE: Caption\r\n\todd\r\n" +
-                               "------------------------------------------------------------\r\n" +
-                               "MSGRET (default): IDABORT\r\n" + equals + equals +
+                               "MSGRET (default): IDNO\r\n" + equals + equals +
                                "WARNING: Vornik Objects\r\n\tC:\\gone.txt was not found.\r\n" + equals;
   EXPECT_EQ(package.LogText().ToUtf8(), expected);
   const auto errors = package.InstallerErrors();
-  ASSERT_EQ(errors.size(), 3u);
-  EXPECT_EQ(errors[0], L"Continue?");
-  EXPECT_EQ(errors[2], L"C:\\gone.txt was not found.");
+  EXPECT_EQ(errors, (std::vector<Vrn::CUnicodeString>{L"Continue?", L"C:\\gone.txt was not found."}));
 }

@@ -1,4 +1,4 @@
-// Product message boxes: text building, the UI-level tests, silent routing and the owner window.
+// Product message boxes: text building, the UI-level tests and silent routing.
 #include <gtest/gtest.h>
 
 #include "CoreFixtures.h"
@@ -39,13 +39,13 @@ TEST_F(InstallHelperTest, UserInterfaceLevels) {
     EXPECT_EQ(IsSilentInstall(session), c.silent) << c.level;
     EXPECT_EQ(IsFullUIInstall(session), c.full) << c.level;
   }
+  // A level that is not a number is an internal error, raised before any box.
   for (const wchar_t* level : {L"", L"abc", L"0x5"}) {
     package.SetProperty(L"UILevel", level);
-    EXPECT_TRUE(CatchRaised<Vrn::CInternalError>([&] { IsSilentInstall(session); })) << level;
+    EXPECT_TRUE(CatchRaised<Vrn::CInternalError>([&] {
+      ShowPropertyMessage(CMessageContext(session), L"MT_TEXT", L"", MB_OK);
+    })) << level;
   }
-  // A level that is not a number stops a message before any box.
-  EXPECT_TRUE(
-      CatchRaised<Vrn::CInternalError>([&] { ShowPropertyMessage(CMessageContext(session), L"MT_TEXT", L"", MB_OK); }));
   EXPECT_TRUE(ui.shown.empty() && handler.shown.empty());
 }
 
@@ -60,7 +60,6 @@ TEST_F(InstallHelperTest, BoxesWithAUserInterface) {
   // Line breaks and the marker (exact case) are replaced in the property's text, not in the appended one.
   EXPECT_EQ(ui.shown[0].text, L"Welcome to Test Product!\n\nCopy %0 to %1. [productname] [ProductName]\\n");
   EXPECT_EQ(ui.shown[0].caption, L"Test Product");
-  EXPECT_EQ(ui.shown[0].style, static_cast<UINT>(MB_OKCANCEL | MB_ICONINFORMATION));
   EXPECT_EQ(ui.shown[1].text, text);
   EXPECT_EQ(ui.foreground, (std::vector<HWND>{nullptr, nullptr}));
   EXPECT_TRUE(handler.shown.empty());
@@ -95,27 +94,4 @@ TEST_F(InstallHelperTest, MessageWithParameters) {
   ASSERT_EQ(handler.shown.size(), 1u);
   EXPECT_EQ(handler.shown[0].text, L"Welcome to [ProductName]!\n\nCopy x to . [productname]");
   EXPECT_EQ(handler.shown[0].caption, L"Test Product");
-}
-
-TEST_F(InstallHelperTest, InstallerWindowFromClientProcessId) {
-  const MSIHANDLE session = Open(L"5");
-  const CUnicodeString self = CUnicodeString::FromUInt(GetCurrentProcessId());
-  for (const CUnicodeString& id :
-       {CUnicodeString(), CUnicodeString(L"abc"), self + L"x", CUnicodeString(L"4294967296")}) {
-    package.SetProperty(L"CLIENTPROCESSID", id);
-    EXPECT_EQ(FindInstallerWindow(session), nullptr) << id;
-  }
-  // Wine without a graphics driver has no top-level windows (Wine's null driver has them).
-  WNDCLASSW windowClass{};
-  windowClass.lpfnWndProc = DefWindowProcW;
-  windowClass.lpszClassName = L"OrvInstallerWindowTest";
-  RegisterClassW(&windowClass);
-  const HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"Installer", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
-                                      0, 100, 100, nullptr, nullptr, nullptr, nullptr);
-  if (!window) GTEST_SKIP() << "no top-level windows in this Wine prefix";
-  package.SetProperty(L"CLIENTPROCESSID", L"  " + self + L" ");
-  EXPECT_EQ(FindInstallerWindow(session), window);
-  package.SetProperty(L"CLIENTPROCESSID", self + L"x");
-  EXPECT_EQ(FindInstallerWindow(session), nullptr);
-  DestroyWindow(window);
 }

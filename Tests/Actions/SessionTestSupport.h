@@ -1,7 +1,6 @@
 // Helpers shared by the tests of the session facade, the message boxes and the session actions.
 #pragma once
 
-#include <cwchar>
 #include <ostream>
 #include <regex>
 #include <string>
@@ -15,13 +14,6 @@ namespace SessionTests {
 inline Vrn::CUnicodeString ActionLog(const TestSupport::CTestPackage& package) {
   static const std::wregex header(L"={49}\r\n\\.\\.\\.LOGGING started at [0-9:, -]+\r\n\r\n");
   return std::regex_replace(package.LogText().ToStdString(), header, L"");
-}
-
-// A session handle as the facade logs it.
-inline Vrn::CUnicodeString HandleText(MSIHANDLE session) {
-  wchar_t text[16];
-  std::swprintf(text, 16, L"0x%08x", static_cast<unsigned>(session));
-  return text;
 }
 
 // Feature "Main" (installed by default; components MainComp and RemovedComp) and feature "Off"

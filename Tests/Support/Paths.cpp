@@ -7,14 +7,13 @@
 namespace TestSupport {
 
 Vrn::CUnicodeString SourceDir() { return ORV_SOURCE_DIR_WINE; }
-Vrn::CUnicodeString BuildDir() { return ORV_BUILD_DIR_WINE; }
 Vrn::CUnicodeString DataPath(const Vrn::CUnicodeString& relative) {
   return SourceDir() + L"\\Tests\\Data\\" + relative;
 }
 Vrn::CUnicodeString TableSchemaPath(const Vrn::CUnicodeString& table) {
   return SourceDir() + L"\\Packages\\Tables\\" + table + L".idt";
 }
-Vrn::CUnicodeString LibraryPath() { return BuildDir() + L"\\OrvantCA.dll"; }
+Vrn::CUnicodeString LibraryPath() { return Vrn::CUnicodeString(ORV_BUILD_DIR_WINE) + L"\\OrvantCA.dll"; }
 
 namespace {
 std::atomic<unsigned> g_sequence{0};
@@ -49,9 +48,7 @@ struct CProcessTemporaryFolder {
   CProcessTemporaryFolder() {
     wchar_t base[MAX_PATH + 1];
     GetTempPathW(MAX_PATH, base);
-    const Vrn::CUnicodeString folder = Vrn::CUnicodeString(base) + L"OrvTests_" +
-                                       Vrn::CUnicodeString::FromUInt(GetCurrentProcessId()) + L"_" +
-                                       Vrn::CUnicodeString::FromUInt(GetTickCount64());
+    const Vrn::CUnicodeString folder = Vrn::CUnicodeString(base) + UniqueName(L"OrvTests_");
     CreateDirectoryW(folder.c_str(), nullptr);
     SetEnvironmentVariableW(L"TMP", folder.c_str());
     SetEnvironmentVariableW(L"TEMP", folder.c_str());

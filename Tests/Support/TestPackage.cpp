@@ -71,18 +71,18 @@ Vrn::CUnicodeString NewGuid() {
   return text;
 }
 
+// The custom-action log file of OrvantCA.dll in this process (in the process's temporary folder).
+Vrn::CUnicodeString CustomActionLogPath() {
+  wchar_t temp[MAX_PATH + 1];
+  GetTempPathW(MAX_PATH, temp);
+  return Vrn::CUnicodeString(temp) + L"OrvantMsiLog.txt";
+}
+
 }  // namespace
 
 CTestPackage::CTestPackage() {
   InstallRecorder();
-  wchar_t temp[MAX_PATH + 1];
-  GetTempPathW(MAX_PATH, temp);
-  static unsigned sequence = 0;
-  m_folder = Vrn::CUnicodeString(temp) + L"OrvPkg" + Vrn::CUnicodeString::FromUInt(GetCurrentProcessId()) + L"_" +
-             Vrn::CUnicodeString::FromUInt(++sequence);
-  CreateDirectoryW(m_folder.c_str(), nullptr);
-  m_path = m_folder + L"\\test.msi";
-  DeleteFileW(m_path.c_str());
+  m_path = m_folder / L"test.msi";
   Require(MsiOpenDatabaseW(m_path.c_str(), MSIDBOPEN_CREATE, &m_database), "MsiOpenDatabaseW");
 
   CMsiCloser summary;
@@ -95,8 +95,8 @@ CTestPackage::CTestPackage() {
 
   Execute(kPropertyTable);
   Execute(kDirectoryTable);
-  AddDirectory(L"TARGETDIR", L"", L"SourceDir");
-  AddDirectory(L"INSTALLDIR", L"TARGETDIR", L"TestApp");
+  Insert(L"Directory", {L"Directory", L"Directory_Parent", L"DefaultDir"}, {L"TARGETDIR", CCell::Null(), L"SourceDir"});
+  Insert(L"Directory", {L"Directory", L"Directory_Parent", L"DefaultDir"}, {L"INSTALLDIR", L"TARGETDIR", L"TestApp"});
   AddProperty(L"ProductName", L"Test Product");
   AddProperty(L"ProductLanguage", L"1033");
   AddProperty(L"ProductVersion", L"1.0.0");
@@ -107,8 +107,6 @@ CTestPackage::CTestPackage() {
 CTestPackage::~CTestPackage() {
   if (m_session) MsiCloseHandle(m_session);
   if (m_database) MsiCloseHandle(m_database);
-  DeleteFileW(m_path.c_str());
-  RemoveDirectoryW(m_folder.c_str());
 }
 
 void CTestPackage::Execute(const Vrn::CUnicodeString& sql) {
@@ -155,16 +153,9 @@ void CTestPackage::EnsureTable(const wchar_t* name, const wchar_t* createSql) {
   if (MsiDatabaseIsTablePersistentW(m_database, name) == MSICONDITION_NONE) Execute(createSql);
 }
 
-void CTestPackage::AddDirectory(const Vrn::CUnicodeString& directory, const Vrn::CUnicodeString& parent,
-                                const Vrn::CUnicodeString& defaultDir) {
-  Insert(L"Directory", {L"Directory", L"Directory_Parent", L"DefaultDir"},
-         {directory, parent.IsEmpty() ? CCell::Null() : CCell(parent), defaultDir});
-}
-
-void CTestPackage::AddFeature(const Vrn::CUnicodeString& feature, int level, const Vrn::CUnicodeString& parent) {
+void CTestPackage::AddFeature(const Vrn::CUnicodeString& feature, int level) {
   EnsureTable(L"Feature", kFeatureTable);
-  Insert(L"Feature", {L"Feature", L"Feature_Parent", L"Title", L"Display", L"Level", L"Attributes"},
-         {feature, parent.IsEmpty() ? CCell::Null() : CCell(parent), feature, 1, level, 0});
+  Insert(L"Feature", {L"Feature", L"Title", L"Display", L"Level", L"Attributes"}, {feature, feature, 1, level, 0});
 }
 
 void CTestPackage::AddComponent(const Vrn::CUnicodeString& component, const Vrn::CUnicodeString& feature) {
@@ -225,12 +216,6 @@ Vrn::CUnicodeString CTestPackage::LogText() const {
 std::vector<Vrn::CUnicodeString> CTestPackage::InstallerErrors() const {
   std::lock_guard lock(g_errorsLock);
   return std::vector<Vrn::CUnicodeString>(g_errors.begin() + std::min(m_errorsStart, g_errors.size()), g_errors.end());
-}
-
-Vrn::CUnicodeString CustomActionLogPath() {
-  wchar_t temp[MAX_PATH + 1];
-  GetTempPathW(MAX_PATH, temp);
-  return Vrn::CUnicodeString(temp) + L"OrvantMsiLog.txt";
 }
 
 Vrn::CUnicodeString DecodeCustomActionLog(const std::string& bytes) {

@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "TestSupport.h"
 #include "UnicodeString.h"
 #include "VrnWindows.h"
 // msi headers after windows.h
@@ -45,18 +46,15 @@ class CTestPackage {
               const std::vector<CCell>& cells);
   // Imports an .idt file (for example a schema of Packages/Tables).
   void ImportTable(const Vrn::CUnicodeString& idtPath);
-  // A feature (level 1 installs it by default) and a component in INSTALLDIR belonging to it.
-  void AddFeature(const Vrn::CUnicodeString& feature, int level = 1, const Vrn::CUnicodeString& parent = {});
+  // A top-level feature (level 1 installs it by default) and a component in INSTALLDIR belonging to it.
+  void AddFeature(const Vrn::CUnicodeString& feature, int level = 1);
   void AddComponent(const Vrn::CUnicodeString& component, const Vrn::CUnicodeString& feature);
-  void AddDirectory(const Vrn::CUnicodeString& directory, const Vrn::CUnicodeString& parent,
-                    const Vrn::CUnicodeString& defaultDir);
 
   // ---- Session ----
   // Commits the database and opens it as a package; with costing, feature and component states
   // are decided as the installer would (CostInitialize, FileCost, CostFinalize).
   MSIHANDLE Open(bool runCosting = false);
   MSIHANDLE Session() const noexcept { return m_session; }
-  const Vrn::CUnicodeString& DatabasePath() const noexcept { return m_path; }
   // Calls an export of OrvantCA.dll with the session, in this process.
   UINT Call(const char* exportName);
   Vrn::CUnicodeString Property(const Vrn::CUnicodeString& name) const;
@@ -70,7 +68,7 @@ class CTestPackage {
  private:
   void EnsureTable(const wchar_t* name, const wchar_t* createSql);
 
-  Vrn::CUnicodeString m_folder;
+  CTempFolder m_folder;
   Vrn::CUnicodeString m_path;
   MSIHANDLE m_database = 0;
   MSIHANDLE m_session = 0;
@@ -78,8 +76,6 @@ class CTestPackage {
   size_t m_errorsStart = 0;
 };
 
-// The custom-action log file of OrvantCA.dll in this process (in the process's temporary folder).
-Vrn::CUnicodeString CustomActionLogPath();
 // Decodes a custom-action log: UTF-16LE with a U+FEFF before every piece.
 Vrn::CUnicodeString DecodeCustomActionLog(const std::string& bytes);
 

@@ -10,14 +10,13 @@
 
 namespace TestSupport {
 
-// "Z:\...\main" and "Z:\...\main\build" (no trailing backslash).
+// "Z:\...\main" (no trailing backslash).
 Vrn::CUnicodeString SourceDir();
-Vrn::CUnicodeString BuildDir();
 // SourceDir()\Tests\Data\<relative>
 Vrn::CUnicodeString DataPath(const Vrn::CUnicodeString& relative);
 // SourceDir()\Packages\Tables\<table>.idt, the schema of one of the library's tables
 Vrn::CUnicodeString TableSchemaPath(const Vrn::CUnicodeString& table);
-// BuildDir()\OrvantCA.dll
+// OrvantCA.dll in the build folder
 Vrn::CUnicodeString LibraryPath();
 
 // A new empty folder under the Windows temporary folder, removed with everything in it.
