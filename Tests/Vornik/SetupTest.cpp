@@ -4,6 +4,7 @@
 #include <regex>
 
 #include "CoreFixtures.h"
+#include "Files.h"
 #include "Setup.h"
 #include "TestSupport.h"
 
@@ -75,6 +76,27 @@ TEST_F(SetupTest, DebugFlagsAndStopModesChangeOnlyForKnownWords) {
                                                        {L"", StopMode::Never}};
   for (const auto& [text, mode] : modes) EXPECT_EQ(ParseStopMode(text), mode);
   ApplyStopMode(StopMode::Always);  // no debugger attached: must not end the process
+}
+
+TEST_F(SetupTest, TemporaryFilesGoAtTheLastStopUnlessKept) {
+  TestSupport::CTempFolder folder;
+  CUnicodeString removed, kept;
+  {
+    TestSupport::CStartedLibrary outer;
+    {
+      TestSupport::CStartedLibrary inner;
+      removed = CreateUniqueTempFile(L"Orv", L"tmp", folder.Path());
+    }
+    EXPECT_TRUE(FileExists(removed));  // an inner stop keeps them
+  }
+  EXPECT_FALSE(FileExists(removed));
+
+  WriteSetting(HKEY_CURRENT_USER, kLibrarySettingsKey, L"KeepTempFiles", L"1");
+  {
+    TestSupport::CStartedLibrary library;
+    kept = CreateUniqueTempFile(L"Orv", L"tmp", folder.Path());
+  }
+  EXPECT_TRUE(FileExists(kept));
 }
 
 TEST_F(SetupTest, BooleanSettingsFallBackForMissingEmptyAndUnknownWords) {

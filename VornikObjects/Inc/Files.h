@@ -98,9 +98,12 @@ FreeSpaceQuery SetFreeSpaceQuery(FreeSpaceQuery query);
 // set at start-up, else GetTempPathW.
 CUnicodeString TemporaryDirectory();
 void SetTemporaryDirectory(const CUnicodeString& folder);
+// Removes the files CreateUniqueTempFile made (unless keep) and forgets them; called by the last stop.
+void ShutdownTemporaryFiles(bool keep);
 // Creates a new empty file named prefix + a unique part + extension in folder (the temporary
 // directory when empty) and returns its path; the extension may be given with or without its dot.
 // Raises ERR_CREATE_TEMP_FILE naming the folder on failure.
+// The file is removed at the library's last stop unless the "KeepTempFiles" debug flag is on.
 CUnicodeString CreateUniqueTempFile(const CUnicodeString& prefix, const CUnicodeString& extension,
                                     const CUnicodeString& folder = {});
 

@@ -131,6 +131,8 @@ std::atomic<FreeSpaceQuery> g_freeSpaceQuery{QueryDiskFreeSpace};
 // The temporary-files lock guards the configured temporary directory.
 std::mutex g_tempLock;
 CUnicodeString g_tempDirectory;
+// The files CreateUniqueTempFile made, removed at the last stop of the library.
+std::vector<CUnicodeString> g_tempFiles;
 
 struct CByteOrderMark {
   unsigned codePage;
@@ -406,12 +408,23 @@ CUnicodeString CreateUniqueTempFile(const CUnicodeString& prefix, const CUnicode
     const CUnicodeString path = directory + prefix + CUnicodeString::FromHex(sequence++) + suffix;
     const CFileHandle file(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file) return path;
+    if (file) {
+      std::lock_guard lock(g_tempLock);
+      g_tempFiles.push_back(path);
+      return path;
+    }
     const DWORD code = GetLastError();
     if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) break;
   }
   Raise<CCheckException>(L"ERR_CREATE_TEMP_FILE", LibraryMessageText(L"ERR_CREATE_TEMP_FILE"),
                          std::initializer_list<CUnicodeString>{folder.IsEmpty() ? directory : folder});
+}
+
+void ShutdownTemporaryFiles(bool keep) {
+  std::lock_guard lock(g_tempLock);
+  if (!keep)
+    for (const CUnicodeString& path : g_tempFiles) DeleteFileW(path.c_str());  // gone already is fine
+  g_tempFiles.clear();
 }
 
 // ---- Text files ----

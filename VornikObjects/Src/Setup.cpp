@@ -208,7 +208,10 @@ void Stop() {
     TerminateStaticModules();
     WriteMessageLog(L"Vornik: All modules terminated.");
   });
-  RunShutdownStep([] { WriteMessageLog(L"Vornik: Temporary files system terminated."); });
+  RunShutdownStep([] {
+    ShutdownTemporaryFiles(HasDebugFlag(DebugFlag::KeepTempFiles));
+    WriteMessageLog(L"Vornik: Temporary files system terminated.");
+  });
   SetThrowingMode(savedThrowing);
   std::set_terminate(g_savedTerminate);
   _set_invalid_parameter_handler(g_savedInvalidParameter);
