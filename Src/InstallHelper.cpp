@@ -48,8 +48,8 @@ void ExpandProductText(CUnicodeString& text, const CUnicodeString& productName) 
 // comes to the foreground.
 int ShowText(HWND owner, const CUnicodeString& text, const CUnicodeString& caption, UINT style, bool throughService) {
   const int result = throughService ? Vrn::ShowMessageText(text, caption, style, owner)
-                                    : Vrn::UserInterface().MessageBox(owner, text.c_str(), caption.c_str(), style);
-  Vrn::UserInterface().SetForegroundWindow(owner);
+                                    : Vrn::UserInterface().ShowBox(owner, text.c_str(), caption.c_str(), style);
+  Vrn::UserInterface().BringToForeground(owner);
   return result;
 }
 

@@ -24,11 +24,11 @@ int CRecordingHandler::ShowMessage(HWND, const Vrn::CUnicodeString& text, const 
   return Record(*this, text, caption, style);
 }
 
-int CScriptedUserInterface::MessageBox(HWND, const wchar_t* text, const wchar_t* caption, UINT style) {
+int CScriptedUserInterface::ShowBox(HWND, const wchar_t* text, const wchar_t* caption, UINT style) {
   return Record(*this, text, caption, style);
 }
 
-BOOL CScriptedUserInterface::SetForegroundWindow(HWND window) {
+BOOL CScriptedUserInterface::BringToForeground(HWND window) {
   foreground.push_back(window);
   return TRUE;
 }

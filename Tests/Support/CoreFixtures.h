@@ -43,8 +43,8 @@ class CHandlerScope {
 // The user-interface seam recording boxes and answering from a script.
 class CScriptedUserInterface : public Vrn::CUserInterface {
  public:
-  int MessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style) override;
-  BOOL SetForegroundWindow(HWND window) override;
+  int ShowBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style) override;
+  BOOL BringToForeground(HWND window) override;
   std::vector<CShownMessage> shown;
   std::vector<int> answers;
   std::vector<HWND> foreground;

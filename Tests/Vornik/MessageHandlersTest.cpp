@@ -57,7 +57,7 @@ TEST(DefaultHandler, ChosenFromTheStandardOutput) {
   SetStdHandle(STD_OUTPUT_HANDLE, nullptr);
   const DefaultHandlerKind withoutConsole = ChooseDefaultHandlerKind();
   SetStdHandle(STD_OUTPUT_HANDLE, saved);
-  EXPECT_EQ(withoutConsole, DefaultHandlerKind::MessageBox);
+  EXPECT_EQ(withoutConsole, DefaultHandlerKind::Dialog);
 
   TestSupport::CTempFolder folder;
   HANDLE file = CreateFileW((folder / L"out.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);

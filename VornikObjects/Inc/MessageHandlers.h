@@ -34,8 +34,8 @@ WORD EventTypeForStyle(UINT style) noexcept;
 class CUserInterface {
  public:
   virtual ~CUserInterface() = default;
-  virtual int MessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style);
-  virtual BOOL SetForegroundWindow(HWND window);
+  virtual int ShowBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style);
+  virtual BOOL BringToForeground(HWND window);
 };
 CUserInterface& UserInterface();
 class CUserInterfaceOverride {
@@ -96,7 +96,7 @@ CMessageHandler* CurrentHandler();
 CMessageHandler* EffectiveHandler();
 // Which default handler the main executable asks for: "EVENTLOG", "MESSAGEBOX", "CONSOLE" or the
 // standard-output rule. Exposed for tests.
-enum class DefaultHandlerKind { MessageBox, Console, EventLog };
+enum class DefaultHandlerKind { Dialog, Console, EventLog };
 DefaultHandlerKind ChooseDefaultHandlerKind();
 
 // The application title: caption of the library's boxes and name of its event source.

@@ -38,10 +38,10 @@ std::recursive_mutex& MessageSystemLock() { return g_messageLock; }
 
 // ---- The user-interface seam ----
 
-int CUserInterface::MessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style) {
-  return MessageBoxW(owner, text, caption, style);
+int CUserInterface::ShowBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style) {
+  return ::MessageBoxW(owner, text, caption, style);
 }
-BOOL CUserInterface::SetForegroundWindow(HWND window) { return ::SetForegroundWindow(window); }
+BOOL CUserInterface::BringToForeground(HWND window) { return ::SetForegroundWindow(window); }
 CUserInterface& UserInterface() { return *g_interface; }
 CUserInterfaceOverride::CUserInterfaceOverride(CUserInterface& replacement)
     : m_previous(std::exchange(g_interface, &replacement)) {}
@@ -106,7 +106,7 @@ UINT CMessageBoxHandler::EffectiveStyle(HWND owner, UINT style) noexcept {
 }
 
 int CMessageBoxHandler::ShowMessage(HWND owner, const CUnicodeString& text, const CUnicodeString& caption, UINT style) {
-  return UserInterface().MessageBox(owner, text.c_str(), caption.c_str(), EffectiveStyle(owner, style));
+  return UserInterface().ShowBox(owner, text.c_str(), caption.c_str(), EffectiveStyle(owner, style));
 }
 
 int CMessageBoxHandler::ShowMessageWithIcon(HWND owner, const CUnicodeString& text, const CUnicodeString& caption,
@@ -221,11 +221,11 @@ DefaultHandlerKind ChooseDefaultHandlerKind() {
   }
   choice.Trim();
   if (choice.EqualsNoCaseAscii(L"EVENTLOG")) return DefaultHandlerKind::EventLog;
-  if (choice.EqualsNoCaseAscii(L"MESSAGEBOX")) return DefaultHandlerKind::MessageBox;
+  if (choice.EqualsNoCaseAscii(L"MESSAGEBOX")) return DefaultHandlerKind::Dialog;
   if (choice.EqualsNoCaseAscii(L"CONSOLE")) return DefaultHandlerKind::Console;
   const DWORD type = GetFileType(GetStdHandle(STD_OUTPUT_HANDLE));
   if (type == FILE_TYPE_DISK || type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) return DefaultHandlerKind::Console;
-  return DefaultHandlerKind::MessageBox;
+  return DefaultHandlerKind::Dialog;
 }
 
 CMessageHandler* EffectiveHandler() {
@@ -240,7 +240,7 @@ CMessageHandler* EffectiveHandler() {
       case DefaultHandlerKind::Console:
         g_default = new CConsoleMessageHandler();
         break;
-      case DefaultHandlerKind::MessageBox:
+      case DefaultHandlerKind::Dialog:
         g_default = new CMessageBoxHandler();
         break;
     }
@@ -262,7 +262,7 @@ void SetApplicationTitle(const CUnicodeString& title) {
 int ShowMessageText(const CUnicodeString& text, const CUnicodeString& caption, UINT style, HWND owner) {
   std::lock_guard lock(g_messageLock);
   if (CMessageHandler* handler = EffectiveHandler()) return handler->ShowMessage(owner, text, caption, style);
-  return UserInterface().MessageBox(owner, text.c_str(), kDefaultTitle, style);
+  return UserInterface().ShowBox(owner, text.c_str(), kDefaultTitle, style);
 }
 
 void ReportException(const CException& exception) {
