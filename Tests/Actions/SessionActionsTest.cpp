@@ -3,6 +3,7 @@
 // interface reaches them); the others are called through OrvantCA.dll.
 #include <gtest/gtest.h>
 
+#include "ChildProcessTest.h"
 #include "CoreFixtures.h"
 #include "SessionTestSupport.h"
 #include "TestPackage.h"
@@ -84,6 +85,24 @@ TEST_F(SessionActionsTest, MessageAndRequestBoxes) {
   ui.shown.clear();
   EXPECT_EQ(Request(session) + Message(session), 2 * 1603u);
   EXPECT_TRUE(ui.shown.empty());
+}
+
+// The real user interface, not the scripted one: without a display the box answers -1 at once, so
+// an action whose box is not routed to the log still finishes (a box that called itself once hung here).
+TIMED_CHILD_TEST(SessionActionsRealBoxes, MessageAndRequestFinish, 60000) {
+  TestSupport::CMachineIsolation isolation;
+  TestSupport::CTestPackage package;
+  package.AddProperty(L"MESSAGE_PROPERTY_NAME", L"MT_TELL");
+  package.AddProperty(L"REQUEST_PROPERTY_NAME", L"MT_TELL");
+  package.AddProperty(L"MT_TELL", L"Real text for [ProductName]");
+  const MSIHANDLE session = package.Open();
+  for (const wchar_t* level : {L"5", L"3"}) {
+    package.SetProperty(L"UILevel", level);
+    package.SetProperty(L"REQUEST_RETURN", L"");
+    EXPECT_EQ(Message(session), 0u);
+    EXPECT_EQ(Request(session), 0u);
+    EXPECT_EQ(package.Property(L"REQUEST_RETURN"), L"-1") << "UILevel " << SessionTests::Utf8(level);
+  }
 }
 
 TEST_F(SessionActionsTest, CancelButtonAndProgressRecords) {
