@@ -43,10 +43,18 @@ std::string FinishedReport(const Vrn::CUnicodeString& path) {
   if (!job || !::SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
     return ::testing::AssertionFailure() << "job object: " << ::GetLastError();
 
+  // The child's own output would mix with this program's summary; its report is what counts.
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  Vrn::CFileHandle discard(::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                         OPEN_EXISTING, 0, nullptr));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = discard.Get();
+  startup.hStdError = discard.Get();
   PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr,
                         &startup, &info))
     return ::testing::AssertionFailure() << "CreateProcessW(explorer.exe) failed: " << ::GetLastError();
   Vrn::CKernelHandle process(info.hProcess);
