@@ -45,10 +45,12 @@ constexpr DWORD kSilentRetryMs = 1000;
 constexpr DWORD kCounterCheckMs = 1000;
 constexpr int kMaxCounterChecks = 10000;
 
+// Each line is one append, so that lines of actions running at the same time (the installer mutex
+// waits in a thread of its own) never interleave inside a line.
 void LogLine(std::wstring_view first, const CUnicodeString& second = {}) {
-  CustomActionLog() << first << second << L"\r\n";
+  CustomActionLog() << CUnicodeString(first) + second + L"\r\n";
 }
-void LogActionName(const wchar_t* name) { CustomActionLog() << name << L"\r\n\r\n"; }
+void LogActionName(const wchar_t* name) { CustomActionLog() << CUnicodeString(name) + L"\r\n\r\n"; }
 
 // ---- CloseApplications ----
 

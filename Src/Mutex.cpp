@@ -29,7 +29,7 @@ CInstallerMutexState& State() {
 }  // namespace
 
 bool MutexExists(const CUnicodeString& name) {
-  CustomActionLog() << L"MutexIsExist = " << name << L"\r\n";
+  CustomActionLog() << L"MutexIsExist = " + name + L"\r\n";  // one append: no other line inside it
   const Vrn::CKernelHandle mutex(::OpenMutexW(READ_CONTROL, FALSE, name.c_str()));
   return mutex.IsValid();
 }
@@ -61,10 +61,10 @@ bool HoldsInstallerMutex() {
 void PinLibrary(const CUnicodeString& libraryPath) {
   Vrn::CModuleHandle module(::LoadLibraryW(libraryPath.c_str()));
   const DWORD error = ::GetLastError();
-  CustomActionLog() << L"CreateInstallerMutex LoadLibrary:"
-                    << CUnicodeString::FromHex(reinterpret_cast<uintptr_t>(module.Get())) << L"\r\n";
+  CustomActionLog() << L"CreateInstallerMutex LoadLibrary:" +
+                           CUnicodeString::FromHex(reinterpret_cast<uintptr_t>(module.Get())) + L"\r\n";
   if (!module) {
-    CustomActionLog() << L"CreateInstallerMutex LoadLibrary Error:" << static_cast<uint32_t>(error) << L"\r\n";
+    CustomActionLog() << L"CreateInstallerMutex LoadLibrary Error:" + CUnicodeString::FromUInt(error) + L"\r\n";
     return;
   }
   CInstallerMutexState& state = State();
