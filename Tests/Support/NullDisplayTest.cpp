@@ -45,8 +45,8 @@ std::string FinishedReport(const Vrn::CUnicodeString& path) {
 
   // The child's own output would mix with this program's summary; its report is what counts.
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  Vrn::CFileHandle discard(::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                         OPEN_EXISTING, 0, nullptr));
+  Vrn::CFileHandle discard(
+      ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
