@@ -1,0 +1,86 @@
+// Child runs of single tests on a desktop with Wine's null graphics driver.
+#include "NullDisplayTest.h"
+
+#include <string>
+
+#include "Handle.h"
+#include "TestSupport.h"
+
+namespace TestSupport {
+
+namespace {
+
+std::wstring ThisProgram() {
+  std::wstring path(32768, L'\0');
+  path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return path;
+}
+
+// The whole report once GoogleTest has finished writing it, else empty.
+std::string FinishedReport(const Vrn::CUnicodeString& path) {
+  if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
+  const std::string report = ReadBytes(path);
+  return report.find("</testsuites>") == std::string::npos ? std::string() : report;
+}
+
+}  // namespace
+
+::testing::AssertionResult RunTestOnNullDisplay(const char* fullTestName, DWORD timeoutMs) {
+  const CTempFolder folder;
+  const Vrn::CUnicodeString reportPath = folder / L"report.xml";
+  // Wine's desktop manager makes the desktop with the driver named after the size, then starts the
+  // program on it. The desktop name is unique per run so that parallel runs never meet.
+  std::wstring commandLine = L"explorer.exe /desktop=OrvantTest" + std::to_wstring(::GetCurrentProcessId()) +
+                             L",640x480,null \"" + ThisProgram() +
+                             L"\" --gtest_also_run_disabled_tests --gtest_output=xml:\"" + reportPath.ToStdString() +
+                             L"\" --gtest_filter=";
+  for (const char* c = fullTestName; *c; ++c) commandLine += static_cast<wchar_t>(*c);
+
+  // Everything started from here belongs to the job and ends with it, also after a hang.
+  Vrn::CKernelHandle job(::CreateJobObjectW(nullptr, nullptr));
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!job || !::SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
+    return ::testing::AssertionFailure() << "job object: " << ::GetLastError();
+
+  // The child's own output would mix with this program's summary; its report is what counts.
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  Vrn::CFileHandle discard(
+      ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = discard.Get();
+  startup.hStdError = discard.Get();
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr,
+                        &startup, &info))
+    return ::testing::AssertionFailure() << "CreateProcessW(explorer.exe) failed: " << ::GetLastError();
+  Vrn::CKernelHandle process(info.hProcess);
+  Vrn::CKernelHandle thread(info.hThread);
+  ::AssignProcessToJobObject(job.Get(), process.Get());
+  ::ResumeThread(thread.Get());
+
+  // The desktop manager may outlive the test, so the report, not the manager's end, says when the
+  // test is over.
+  std::string report;
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  while (report.empty() && ::GetTickCount64() < deadline) {
+    const bool managerEnded = ::WaitForSingleObject(process.Get(), 200) == WAIT_OBJECT_0;
+    report = FinishedReport(reportPath);
+    if (managerEnded && report.empty()) {
+      ::Sleep(500);  // the program may still be writing its report
+      report = FinishedReport(reportPath);
+      if (report.empty()) return ::testing::AssertionFailure() << fullTestName << " ended without a report";
+    }
+  }
+  ::TerminateJobObject(job.Get(), 1);
+  if (report.empty())
+    return ::testing::AssertionFailure() << fullTestName << " did not finish within " << timeoutMs << " ms";
+  if (report.find("status=\"run\"") == std::string::npos || report.find("<failure") != std::string::npos)
+    return ::testing::AssertionFailure() << fullTestName << " failed on the null display:\n" << report;
+  return ::testing::AssertionSuccess();
+}
+
+}  // namespace TestSupport
