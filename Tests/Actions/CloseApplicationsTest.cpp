@@ -11,7 +11,7 @@
 #include "CoreFixtures.h"
 #include "FakeDesktop.h"
 #include "Mutex.h"
-#include "NullDisplayTest.h"
+#include "ChildProcessTest.h"
 #include "RegistryKey.h"
 #include "SessionTestSupport.h"
 #include "TestPackage.h"

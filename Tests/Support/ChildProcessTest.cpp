@@ -1,76 +1,88 @@
-// Child runs of single tests with a time limit.
+// Child runs of single tests with a time limit, with or without a null-driver desktop.
 #include "ChildProcessTest.h"
 
 #include <string>
 
 #include "Handle.h"
+#include "TestSupport.h"
 
 namespace TestSupport {
 
 namespace {
 
-// This program's path, long enough for any prefix.
 std::wstring ThisProgram() {
   std::wstring path(32768, L'\0');
-  const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  path.resize(length);
+  path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
   return path;
 }
 
-// Everything written to the output file so far. The child's output goes to a file, not a pipe: a
-// process the child starts (Wine's desktop process, for one) may inherit the handle and keep a pipe
-// open long after the child has ended.
-std::string ReadOutput(HANDLE file) {
-  std::string output;
-  LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file, &size) || ::SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
-    return output;
-  output.resize(static_cast<size_t>(size.QuadPart));
-  DWORD read = 0;
-  if (!output.empty() && ::ReadFile(file, output.data(), static_cast<DWORD>(output.size()), &read, nullptr))
-    output.resize(read);
-  return output;
+// The whole report once GoogleTest has finished writing it, else empty.
+std::string FinishedReport(const Vrn::CUnicodeString& path) {
+  if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
+  const std::string report = ReadBytes(path);
+  return report.find("</testsuites>") == std::string::npos ? std::string() : report;
 }
 
 }  // namespace
 
-::testing::AssertionResult RunTestInChildProcess(const char* fullTestName, DWORD timeoutMs) {
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  wchar_t folder[MAX_PATH + 1] = {};
-  wchar_t outputPath[MAX_PATH + 1] = {};
-  if (!::GetTempPathW(MAX_PATH + 1, folder) || !::GetTempFileNameW(folder, L"chd", 0, outputPath))
-    return ::testing::AssertionFailure() << "no temporary file: " << ::GetLastError();
-  Vrn::CFileHandle output(::CreateFileW(outputPath, GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-  if (!output.Get() || output.Get() == INVALID_HANDLE_VALUE)
-    return ::testing::AssertionFailure() << "CreateFileW failed: " << ::GetLastError();
-
-  std::wstring commandLine = L"\"" + ThisProgram() + L"\" --gtest_also_run_disabled_tests --gtest_filter=";
+::testing::AssertionResult RunTestInChildProcess(const char* fullTestName, DWORD timeoutMs, ChildDisplay display) {
+  const CTempFolder folder;
+  const Vrn::CUnicodeString reportPath = folder / L"report.xml";
+  std::wstring commandLine = L"\"" + ThisProgram() + L"\" --gtest_also_run_disabled_tests --gtest_output=xml:\"" +
+                             reportPath.ToStdString() + L"\" --gtest_filter=";
   for (const char* c = fullTestName; *c; ++c) commandLine += static_cast<wchar_t>(*c);
+  // Wine's desktop manager makes the desktop with the driver named after the size, then starts the
+  // program on it. The desktop name is unique per run so that parallel runs never meet.
+  if (display == ChildDisplay::Null)
+    commandLine = L"explorer.exe /desktop=OrvantTest" + std::to_wstring(::GetCurrentProcessId()) + L",640x480,null " +
+                  commandLine;
+
+  // Everything started from here belongs to the job and ends with it, also after a hang.
+  Vrn::CKernelHandle job(::CreateJobObjectW(nullptr, nullptr));
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!job || !::SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
+    return ::testing::AssertionFailure() << "job object: " << ::GetLastError();
+
+  // The child's own output would mix with this program's summary; its report is what counts. No
+  // pipe either: a process the child starts (Wine's desktop process, for one) may inherit it and
+  // hold it open long after the child has ended.
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  Vrn::CFileHandle discard(
+      ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = output.Get();
-  startup.hStdError = output.Get();
+  startup.hStdOutput = discard.Get();
+  startup.hStdError = discard.Get();
   PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr,
+                        &startup, &info))
     return ::testing::AssertionFailure() << "CreateProcessW failed: " << ::GetLastError();
   Vrn::CKernelHandle process(info.hProcess);
   Vrn::CKernelHandle thread(info.hThread);
-  if (::WaitForSingleObject(process.Get(), timeoutMs) != WAIT_OBJECT_0) {
-    ::TerminateProcess(process.Get(), 1);
-    ::WaitForSingleObject(process.Get(), INFINITE);
-    return ::testing::AssertionFailure() << fullTestName << " did not finish within " << timeoutMs << " ms:\n"
-                                         << ReadOutput(output.Get());
+  ::AssignProcessToJobObject(job.Get(), process.Get());
+  ::ResumeThread(thread.Get());
+
+  // A desktop manager may outlive the test, so the report, not the process's end, says when the
+  // test is over.
+  std::string report;
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  while (report.empty() && ::GetTickCount64() < deadline) {
+    const bool ended = ::WaitForSingleObject(process.Get(), 200) == WAIT_OBJECT_0;
+    report = FinishedReport(reportPath);
+    if (ended && report.empty()) {
+      ::Sleep(500);  // a desktop's program may still be writing its report
+      report = FinishedReport(reportPath);
+      if (report.empty()) return ::testing::AssertionFailure() << fullTestName << " ended without a report";
+    }
   }
-  const std::string text = ReadOutput(output.Get());
-  DWORD exitCode = 1;
-  ::GetExitCodeProcess(process.Get(), &exitCode);
-  if (exitCode != 0 || text.find("[  PASSED  ] 1 test.") == std::string::npos)
-    return ::testing::AssertionFailure() << fullTestName << " failed in the child (exit code " << exitCode << "):\n"
-                                         << text;
+  ::TerminateJobObject(job.Get(), 1);
+  if (report.empty())
+    return ::testing::AssertionFailure() << fullTestName << " did not finish within " << timeoutMs << " ms";
+  if (report.find("status=\"run\"") == std::string::npos || report.find("<failure") != std::string::npos)
+    return ::testing::AssertionFailure() << fullTestName << " failed in the child:\n" << report;
   return ::testing::AssertionSuccess();
 }
 
