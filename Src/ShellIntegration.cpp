@@ -86,14 +86,16 @@ void JudgeExitCode(MSIHANDLE session, DWORD exitCode, bool checkExitCode, const 
   if (checkExitCode || answer == IDCANCEL) result = ERROR_INSTALL_FAILURE;
 }
 
-// Shows the package's text for a failed launch, when it has one.
-void ShowExitMessage(const Msi::CMessageContext& context, CUnicodeString text) {
-  if (!text.IsEmpty()) Msi::ShowProductMessageBox(context, text, MB_OK | MB_ICONERROR);
+// Shows the package's text for a failed launch, when it has one. The message context (and so the
+// read of ProductName) is made only then, so a deferred Run needs no ProductName in its data.
+void ShowExitMessage(MSIHANDLE session, CUnicodeString text) {
+  if (text.IsEmpty()) return;
+  const Msi::CMessageContext context(session);
+  Msi::ShowProductMessageBox(context, text, MB_OK | MB_ICONERROR);
 }
 
 UINT RunBody(MSIHANDLE session) {
   LogLine(L"Run");
-  const Msi::CMessageContext context(session);
   const CUnicodeString minus1Text = Msi::GetPropertySilent(session, L"Run_Exit_minus1");
   const CUnicodeString minus2Text = Msi::GetPropertySilent(session, L"Run_Exit_minus2");
   const bool storeInRegistry = Msi::GetBoolProperty(session, L"Run_SetReturnCodeInRegistry");
@@ -101,11 +103,11 @@ UINT RunBody(MSIHANDLE session) {
   const DWORD exitCode = RunProcess(session, result, false);
   if (exitCode == kExitMinus2) {
     LogLine(L"Run return -2");
-    ShowExitMessage(context, minus2Text);
+    ShowExitMessage(session, minus2Text);
     result = ERROR_INSTALL_FAILURE;
   } else if (exitCode == kExitMinus1) {
     LogLine(L"Run return -1");
-    ShowExitMessage(context, minus1Text);
+    ShowExitMessage(session, minus1Text);
     result = ERROR_INSTALL_FAILURE;
   } else if (exitCode != 0) {
     Msi::CustomActionLog() << L"Run return :" << static_cast<uint32_t>(exitCode) << L"\r\n\r\n";
