@@ -127,14 +127,23 @@ UINT RunAsUserBody(MSIHANDLE session) {
   return Msi::CountFailure(result);
 }
 
-UINT RunWithMessageBody(MSIHANDLE session) {
-  LogLine(L"RunWithMessage");
-  const bool checkExitCode = Msi::GetBoolProperty(session, L"RunCmdCheckExitCode");
-  const CUnicodeString message = RequiredProperty(session, L"RunBadExitCodeMessage");
+// RunWithMessage and RunPSwithMessage: the check flag and the required text, the run, the verdict.
+UINT RunWithMessageFrom(MSIHANDLE session, const wchar_t* actionName, const wchar_t* checkProperty,
+                        const wchar_t* messageProperty, DWORD (*run)(MSIHANDLE, UINT&)) {
+  LogLine(actionName);
+  const bool checkExitCode = Msi::GetBoolProperty(session, checkProperty);
+  const CUnicodeString message = RequiredProperty(session, messageProperty);
   UINT result = ERROR_SUCCESS;
-  const DWORD exitCode = RunProcess(session, result, false);
+  const DWORD exitCode = run(session, result);
   JudgeExitCode(session, exitCode, checkExitCode, message, result);
   return Msi::CountFailure(result);
+}
+
+DWORD RunAsInstallingUser(MSIHANDLE session, UINT& result) { return RunProcess(session, result, false); }
+
+UINT RunWithMessageBody(MSIHANDLE session) {
+  return RunWithMessageFrom(session, L"RunWithMessage", L"RunCmdCheckExitCode", L"RunBadExitCodeMessage",
+                            RunAsInstallingUser);
 }
 
 UINT GetReturnCodeBody(MSIHANDLE session) {
@@ -168,13 +177,8 @@ UINT RunPSBody(MSIHANDLE session) {
 }
 
 UINT RunPSwithMessageBody(MSIHANDLE session) {
-  LogLine(L"RunPSwithMessage");
-  const bool checkExitCode = Msi::GetBoolProperty(session, L"RunPSCmdCheckExitCode");
-  const CUnicodeString message = RequiredProperty(session, L"BadExitCodeMessage");
-  UINT result = ERROR_SUCCESS;
-  const DWORD exitCode = RunPowerShell(session, result);
-  JudgeExitCode(session, exitCode, checkExitCode, message, result);
-  return Msi::CountFailure(result);
+  return RunWithMessageFrom(session, L"RunPSwithMessage", L"RunPSCmdCheckExitCode", L"BadExitCodeMessage",
+                            RunPowerShell);
 }
 
 }  // namespace
