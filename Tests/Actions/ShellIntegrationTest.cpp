@@ -100,6 +100,14 @@ TIMED_CHILD_TEST(ShellIntegrationReal, RunJudgesExitCodes, 120000) {
       EXPECT_EQ(s.ui.shown[0].text, c.box);
     }
   }
+  // Only the exact text "SW_HIDE" hides the child (show mode 0); anything else shows it (10).
+  s.package.SetProperty(L"RunIsNoWait", L"");
+  s.package.SetProperty(L"RunCmd", TestChildCommand(L"exit=show"));
+  for (const auto& [show, mode] :
+       {std::pair{L"SW_HIDE", L"0"}, {L"sw_hide", L"10"}, {L"SW_HIDE ", L"10"}, {L"", L"10"}}) {
+    s.package.SetProperty(L"RunShow", show);
+    s.Expect(::Run, 0, L"RunExitCode", mode);
+  }
   s.package.SetProperty(L"RunCmd", L"");
   EXPECT_EQ(::Run(s.package.Session()), 1603u);  // an internal error
 }

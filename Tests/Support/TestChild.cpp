@@ -12,6 +12,7 @@ namespace TestSupport {
 namespace {
 
 constexpr wchar_t kChildSwitch[] = L" --orv-test-child";
+constexpr DWORD kNoShowMode = 9999;
 
 std::wstring ThisProgram() {
   std::wstring path(32768, L'\0');
@@ -87,6 +88,10 @@ std::string Unescape(const std::wstring& text) {
       WriteAll(::GetStdHandle(key == L"out" ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE), Pattern(number));
     } else if (key == L"sleep") {
       ::Sleep(static_cast<DWORD>(number));
+    } else if (key == L"exit" && value == L"show") {
+      STARTUPINFOW startup{};
+      ::GetStartupInfoW(&startup);
+      exitCode = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : kNoShowMode;
     } else if (key == L"exit") {
       exitCode = static_cast<DWORD>(number);
     }

@@ -15,6 +15,7 @@ namespace TestSupport {
 //   out=N / err=N   writes N bytes (lines of letters and digits) to standard output / error
 //   sleep=MS        sleeps
 //   exit=N          ends with exit code N (unsigned 32-bit decimal; default 0)
+//   exit=show       ends with the show mode it was given (9999 when none)
 Vrn::CUnicodeString TestChildCommand(const Vrn::CUnicodeString& options);
 
 }  // namespace TestSupport
