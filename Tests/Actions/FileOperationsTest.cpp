@@ -1,0 +1,100 @@
+// The shared removal and copy service: path splitting, the guard against removing a drive root or a
+// system folder, linked folders, and the copy that resets a refusing destination and tries again.
+#include <gtest/gtest.h>
+
+#include "ChildProcessTest.h"
+#include "CoreFixtures.h"
+#include "FileOperations.h"
+#include "FileTestSupport.h"
+#include "SessionTestSupport.h"
+#include "TestSupport.h"
+
+using FileTests::Exists;
+using FileTests::WriteText;
+using Vrn::CUnicodeString;
+
+TEST(FileOperations, SplitsPathsAsWindowsDoes) {
+  const struct {
+    const wchar_t *path, *folder, *name, *folderWithoutDrive;
+  } cases[] = {
+      {L"C:\\a\\b.txt", L"C:\\a\\", L"b.txt", L"\\a\\"},
+      {L"C:\\a\\b\\", L"C:\\a\\b\\", L"", L"\\a\\b\\"},
+      {L"C:b.txt", L"C:", L"b.txt", L""},
+      {L"b.txt", L"", L"b.txt", L""},
+      {L"\\\\srv\\share\\x.msi", L"\\\\srv\\share\\", L"x.msi", L"\\\\srv\\share\\"},
+      {L"C:/a/b.c.d", L"C:/a/", L"b.c.d", L"/a/"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Msi::PathFolderPart(c.path), c.folder) << Vrn::CUnicodeString(c.path);
+    EXPECT_EQ(Msi::PathNamePart(c.path), c.name) << Vrn::CUnicodeString(c.path);
+    EXPECT_EQ(Msi::PathFolderWithoutDrive(c.path), c.folderWithoutDrive) << Vrn::CUnicodeString(c.path);
+  }
+  EXPECT_EQ(Msi::SplitList(L"|a||b|", L'|'), (std::vector<CUnicodeString>{L"a", L"b"}));
+}
+
+// Only the check runs here: nothing is ever removed with these paths.
+TEST(FileOperations, GuardRefusesRootsAndSystemFolders) {
+  TestSupport::CStartedLibrary library;
+  wchar_t windows[MAX_PATH], system[MAX_PATH];
+  GetWindowsDirectoryW(windows, MAX_PATH);
+  GetSystemDirectoryW(system, MAX_PATH);
+  const CUnicodeString refused[] = {L"",  L"  ", L"C:\\", L"Z:\\", L"\\", CUnicodeString(windows) + L"\\",
+                                    system, L"C:\\Program Files", L"c:\\PROGRAM FILES (x86)\\", L"C:\\windows\\..\\"};
+  for (const CUnicodeString& path : refused)
+    EXPECT_TRUE(TestSupport::CatchRaised<Vrn::CInternalError>([&] { Msi::CheckRemovableTree(path); })) << path;
+  TestSupport::CTempFolder folder;
+  EXPECT_FALSE(TestSupport::CatchVrn([&] { Msi::CheckRemovableTree(folder.Path()); }));
+  EXPECT_FALSE(TestSupport::CatchVrn([&] { Msi::CheckRemovableTree(L"C:\\Program Files\\Vendor"); }));
+}
+
+// A linked folder inside a tree loses its link; its target outside the tree keeps everything.
+TEST(FileOperations, TreeRemovalDoesNotFollowLinkedFolders) {
+  TestSupport::CStartedLibrary library;
+  TestSupport::CTempFolder outside, tree;
+  WriteText(outside / L"precious.txt", "keep");
+  if (!CreateSymbolicLinkW((tree / L"link").c_str(), outside.Path().c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) ||
+      !Exists(tree / L"link"))
+    GTEST_SKIP() << "Wine 8 reports success for CreateSymbolicLinkW but makes no link; Unix links are covered by "
+                    "Tests/EndToEnd/removal-install";
+  EXPECT_TRUE(Msi::DeleteTree(tree.Path(), true, L""));
+  EXPECT_TRUE(Exists(outside / L"precious.txt"));
+}
+
+namespace {
+
+// Windows refuses to copy over a read-only or hidden file; root under Wine does not.
+BOOL CopyRefusingProtectedDestination(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) {
+  const DWORD attributes = GetFileAttributesW(destination);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return CopyFileW(source, destination, failIfExists);
+}
+
+}  // namespace
+
+TEST(FileOperations, CopyResetsARefusingDestinationAndTriesAgain) {
+  TestSupport::CStartedLibrary library;
+  Msi::CFileCopyOverride seam(CopyRefusingProtectedDestination);
+  TestSupport::CTempFolder folder;
+  WriteText(folder / L"new.txt", "new");
+  WriteText(folder / L"old.txt", "old");
+  SetFileAttributesW((folder / L"old.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_FALSE(TestSupport::CatchVrn([&] { Msi::CopyFileReplacing(folder / L"new.txt", folder / L"old.txt"); }));
+  EXPECT_EQ(TestSupport::ReadBytes(folder / L"old.txt"), "new");
+  // A source that is gone: the copy raises and leaves no destination behind.
+  EXPECT_TRUE(TestSupport::CatchRaised<Vrn::CFileException>(
+      [&] { Msi::CopyFileReplacing(folder / L"gone.txt", folder / L"copy.txt"); }));
+  EXPECT_FALSE(Exists(folder / L"copy.txt"));
+}
+
+// The real copy call, time-limited.
+TIMED_CHILD_TEST(FileOperationsReal, CopiesAFile, 60000) {
+  TestSupport::CStartedLibrary library;
+  TestSupport::CTempFolder folder;
+  WriteText(folder / L"a.txt", "alpha");
+  WriteText(folder / L"b.txt", "stale");
+  Msi::CopyFileReplacing(folder / L"a.txt", folder / L"b.txt");
+  EXPECT_EQ(TestSupport::ReadBytes(folder / L"b.txt"), "alpha");
+}
