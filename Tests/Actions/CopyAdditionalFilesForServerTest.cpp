@@ -153,7 +153,7 @@ TEST_F(ServerCopyTest, RemoveAdminPackageFromServerRemovesTheListedEntries) {
 }
 
 TEST_F(ServerCopyTest, ParentSourceFolderAndItsOnePackage) {
-  package.Open();
+  package.Open(true);
   EXPECT_EQ(SetPARENT_SRCDIR(package.Session()), 0u);
   const CUnicodeString source = SourceFolder();
   EXPECT_EQ(package.Property(L"PARENT_SRCDIR"), source.Left(source.Left(source.Length() - 1).ReverseFind(L'\\')));

@@ -15,10 +15,10 @@ inline bool Exists(const Vrn::CUnicodeString& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Writes the file, creating its folder (one level) when missing.
+// Writes the file, creating its missing folders.
 inline void WriteText(const Vrn::CUnicodeString& path, const std::string& text) {
-  const size_t cut = path.ReverseFind(L'\\');
-  if (cut != Vrn::CUnicodeString::npos) CreateDirectoryW(path.Left(cut).c_str(), nullptr);
+  for (size_t cut = path.Find(L'\\', 3); cut != Vrn::CUnicodeString::npos; cut = path.Find(L'\\', cut + 1))
+    CreateDirectoryW(path.Left(cut).c_str(), nullptr);
   TestSupport::WriteBytes(path, text);
 }
 
