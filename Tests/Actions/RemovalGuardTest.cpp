@@ -38,6 +38,11 @@ class RemovalGuardHostile : public ::testing::Test {
     // Sorted before every other folder of C:, so a removal that started would take it first.
     WriteText(L"C:\\0canary\\keep.txt", "x");
   }
+  // The refusal is what stopped the action.
+  static void ExpectRefusedSince(const TestSupport::CTestPackage& package, size_t logged) {
+    EXPECT_NE(SessionTests::ActionLog(package).Mid(logged).Find(L"Refused to remove the folder tree: "),
+              CUnicodeString::npos);
+  }
   void ExpectNothingRemoved() {
     EXPECT_TRUE(Exists(L"C:\\0canary\\keep.txt"));
     EXPECT_TRUE(Exists(L"C:\\windows\\win.ini"));
@@ -62,7 +67,9 @@ TEST_F(RemovalGuardHostile, RootsAndTheWindowsFolderAreRefused) {
   };
   for (const auto& c : cases) {
     package.SetProperty(c.property, c.value);
+    const size_t logged = SessionTests::ActionLog(package).Length();
     EXPECT_EQ(c.action(package.Session()), static_cast<UINT>(ERROR_INSTALL_FAILURE)) << CUnicodeString(c.value);
+    ExpectRefusedSince(package, logged);
     ExpectNothingRemoved();
   }
 }
@@ -81,12 +88,16 @@ TEST_F(RemovalGuardHostile, SavedFilesNeverReplaceOrEmptyARoot) {
   package.AddProperty(L"ROOTDEST", L"C:\\");
   package.Open(true);
   // The saved "windows" folder would replace C:\windows whole.
+  size_t logged = SessionTests::ActionLog(package).Length();
   EXPECT_EQ(CopyFilesToDestFolder(package.Session()), static_cast<UINT>(ERROR_INSTALL_FAILURE));
+  ExpectRefusedSince(package, logged);
   ExpectNothingRemoved();
   EXPECT_EQ(TestSupport::ReadBytes(L"C:\\windows\\win.ini").find("saved"), std::string::npos);
   // A temporary folder at the root: all of C: would match.
   package.SetProperty(L"TEMP_FOLDER_ON_UPGRADE", L"C:\\");
   MsiSetTargetPathW(package.Session(), L"TEMP_FOLDER_ON_UPGRADE", L"C:\\");
+  logged = SessionTests::ActionLog(package).Length();
   EXPECT_EQ(RemoveFilesFromTempFolder(package.Session()), static_cast<UINT>(ERROR_INSTALL_FAILURE));
+  ExpectRefusedSince(package, logged);
   ExpectNothingRemoved();
 }
