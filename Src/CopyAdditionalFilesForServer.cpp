@@ -14,10 +14,8 @@ namespace {
 using Msi::CUnicodeString;
 using Vrn::CDirectoryEntry;
 
-void LogActionName(const wchar_t* name) { Msi::CustomActionLog() << name << L"\r\n\r\n"; }
-void LogLine(std::wstring_view first, std::wstring_view second = {}) {
-  Msi::CustomActionLog() << first << second << L"\r\n";
-}
+using Msi::LogActionStart;
+using Msi::LogTextLine;
 
 CUnicodeString RequiredProperty(MSIHANDLE session, const wchar_t* name) {
   CUnicodeString value = Msi::GetProperty(session, name);
@@ -74,7 +72,7 @@ CUnicodeString InstalledFolder(MSIHANDLE session, const wchar_t* logName) {
 // The source path of TARGETDIR, logged.
 CUnicodeString InstallationSource(MSIHANDLE session) {
   const CUnicodeString source = Msi::GetSourcePath(session, L"TARGETDIR");
-  LogLine(L"getParentSourceDir sourceDir=", source);
+  LogTextLine(L"getParentSourceDir sourceDir=", source);
   Vrn::Check(!source.IsEmpty());
   return source;
 }
@@ -96,7 +94,7 @@ void CopyMatches(const CUnicodeString& sourceFolder, const CUnicodeString& patte
 }
 
 UINT CopyAdditionalFilesForServerBody(MSIHANDLE session) {
-  LogActionName(L"CopyAdditionalFilesForServer");
+  LogActionStart(L"CopyAdditionalFilesForServer");
   const CUnicodeString installed = InstalledFolder(session, L"CopyAdditionalFilesForServer");
   const std::vector<CAddedFiles> rows = ReadAddedFiles(session, false);
   const CUnicodeString source = RequiredProperty(session, L"SOURCEDIR");
@@ -105,7 +103,7 @@ UINT CopyAdditionalFilesForServerBody(MSIHANDLE session) {
 }
 
 UINT CopyAdditionalFilesForServer1Body(MSIHANDLE session) {
-  LogActionName(L"CopyAdditionalFilesForServer1");
+  LogActionStart(L"CopyAdditionalFilesForServer1");
   const CUnicodeString installed = InstalledFolder(session, L"CopyAdditionalFilesForServer1");
   const std::vector<CAddedFiles> rows = ReadAddedFiles(session, false);
   const CUnicodeString source = InstallationSource(session);
@@ -124,7 +122,7 @@ UINT CopyAdditionalFilesForServer1Body(MSIHANDLE session) {
 // CopyAdditionalFilesForServer2 and CopyAdditionalFilesForServerExt: ".." patterns are searched in
 // the source's parent; they land beside the installed folder (2) or in the row's target (Ext).
 UINT CopyWithParentPatterns(MSIHANDLE session, const wchar_t* actionName, const wchar_t* logName, bool withTargets) {
-  LogActionName(actionName);
+  LogActionStart(actionName);
   const CUnicodeString installed = InstalledFolder(session, logName);
   const std::vector<CAddedFiles> rows = ReadAddedFiles(session, withTargets);
   const CUnicodeString source = InstallationSource(session);
@@ -153,13 +151,13 @@ UINT CopyAdditionalFilesForServerExtBody(MSIHANDLE session) {
 // ---- Disk copies and the administrative image ----
 
 UINT CopyFilesFromDiskToCompBody(MSIHANDLE session) {
-  LogActionName(L"CopyFilesFromDiskToComp");
+  LogActionStart(L"CopyFilesFromDiskToComp");
   const CUnicodeString destination = RequiredProperty(session, L"COPYDESTINATION");
   CUnicodeString source = Msi::GetPropertySilent(session, L"COPY_SOURCE");
   if (source.IsEmpty()) source = RequiredProperty(session, L"SOURCEDIR");
   CUnicodeString table = Msi::GetPropertySilent(session, L"COPY_TABLE_NAME");
   if (table.IsEmpty()) table = kDefaultCopyFromDiskTable;
-  LogLine(L"To copy:");
+  LogTextLine(L"To copy:");
   Msi::CColumnList patterns;
   const CUnicodeString query = kCopyFromDiskQueryStart + table;
   Msi::WithActiveDatabase(session, [&](MSIHANDLE database) {
@@ -168,12 +166,13 @@ UINT CopyFilesFromDiskToCompBody(MSIHANDLE session) {
   });
   if (!patterns.empty()) Vrn::CreateDirectoryWithParents(destination);
   for (const CUnicodeString& pattern : patterns)
-    for (const CDirectoryEntry& match : Msi::SearchFolder(source, pattern)) Msi::CopyEntryKeepFolders(match, destination);
+    for (const CDirectoryEntry& match : Msi::SearchFolder(source, pattern))
+      Msi::CopyEntryKeepFolders(match, destination);
   return ERROR_SUCCESS;
 }
 
 UINT RemoveAdminPackageFromServerBody(MSIHANDLE session) {
-  LogActionName(L"RemoveAdminPackageFromServer");
+  LogActionStart(L"RemoveAdminPackageFromServer");
   const CUnicodeString product = RequiredProperty(session, L"PROD_APPDATA_PATH");
   Vrn::CRegistryKey key;
   if (!key.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\" + product + L"\\Installer", Vrn::RegistryMode::Read))
@@ -195,7 +194,7 @@ UINT RemoveAdminPackageFromServerBody(MSIHANDLE session) {
 // ---- The source's parent and its package ----
 
 UINT SetParentSourceDirBody(MSIHANDLE session) {
-  LogActionName(L"SetPARENT_SRCDIR");
+  LogActionStart(L"SetPARENT_SRCDIR");
   const CUnicodeString source = InstallationSource(session);
   // Leading separators (of a UNC path) stay; the components between separators are joined again.
   size_t start = 0;
@@ -205,22 +204,23 @@ UINT SetParentSourceDirBody(MSIHANDLE session) {
   components.pop_back();
   CUnicodeString parent = source.Left(start);
   for (size_t index = 0; index < components.size(); ++index) parent += (index ? L"\\" : L"") + components[index];
-  LogLine(L"getParentSourceDir =", parent);
+  LogTextLine(L"getParentSourceDir =", parent);
   Msi::SetProperty(session, L"PARENT_SRCDIR", parent);
   return ERROR_SUCCESS;
 }
 
 bool IsWellFormedFileName(const CUnicodeString& name) {
   if (name.IsEmpty() || name == L"." || name == L"..") return false;
-  return std::none_of(name.View().begin(), name.View().end(),
-                      [](wchar_t ch) { return ch < 0x20 || std::wstring_view(L"<>:\"/\\|?*").find(ch) != std::wstring_view::npos; });
+  return std::none_of(name.View().begin(), name.View().end(), [](wchar_t ch) {
+    return ch < 0x20 || std::wstring_view(L"<>:\"/\\|?*").find(ch) != std::wstring_view::npos;
+  });
 }
 
 UINT GetMsiFileNameBody(MSIHANDLE session) {
-  LogActionName(L"GetMsiFileName");
+  LogActionStart(L"GetMsiFileName");
   const CUnicodeString folder = RequiredProperty(session, L"PARENT_SRCDIR");
   const std::vector<CDirectoryEntry> packages = Vrn::ListDirectory(folder, L"*.msi", Vrn::ListFiles | Vrn::ListHidden);
-  if (!packages.empty()) LogLine(L"list[0] = ", packages.front().name);
+  if (!packages.empty()) LogTextLine(L"list[0] = ", packages.front().name);
   Msi::CustomActionLog() << L"list.Size()= " << static_cast<uint32_t>(packages.size()) << L"\r\n";
   Vrn::Check(packages.size() == 1 && IsWellFormedFileName(packages.front().name));
   Msi::SetProperty(session, L"MSIFILENAME", packages.front().name);
@@ -228,7 +228,7 @@ UINT GetMsiFileNameBody(MSIHANDLE session) {
 }
 
 UINT OVCopyFileBody(MSIHANDLE session) {
-  LogActionName(L"OVCopyFile");
+  LogActionStart(L"OVCopyFile");
   const CUnicodeString source = RequiredProperty(session, L"COPY_FILE_SRC");
   const CUnicodeString destination = RequiredProperty(session, L"COPY_FILE_DST");
   Msi::CopyFileReplacing(source, destination);

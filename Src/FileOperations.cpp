@@ -17,10 +17,6 @@ namespace {
 
 using Vrn::CDirectoryEntry;
 
-void LogLine(std::wstring_view first, std::wstring_view second = {}) {
-  CustomActionLog() << first << second << L"\r\n";
-}
-
 size_t LastSeparator(const CUnicodeString& path) noexcept { return path.View().find_last_of(L"\\/"); }
 
 size_t DriveLength(const CUnicodeString& path) noexcept { return path.Length() >= 2 && path[1] == L':' ? 2 : 0; }
@@ -54,13 +50,13 @@ std::optional<CUnicodeString> FailureOf(Operation&& operation) {
 std::optional<CUnicodeString> DeleteFileTwice(const CUnicodeString& path) {
   const std::optional<CUnicodeString> first = FailureOf([&] { Vrn::RemoveFile(path); });
   if (!first) return std::nullopt;
-  LogLine(L"remove exception: ", *first);
+  LogTextLine(L"remove exception: ", *first);
   return FailureOf([&] { Vrn::RemoveFile(path); });
 }
 
 void LogCannotRemove(const CUnicodeString& path, const CUnicodeString& failure) {
-  LogLine(L"Cannot remove: ", path);
-  LogLine(L"Cannot remove: ", failure);
+  LogTextLine(L"Cannot remove: ", path);
+  LogTextLine(L"Cannot remove: ", failure);
 }
 
 // A full path, with its long form when the entry exists, and without trailing separators except
@@ -115,14 +111,14 @@ bool RemovePathChecked(const CUnicodeString& path, const std::vector<CUnicodeStr
     for (const CDirectoryEntry& entry : SearchFolder(path, L"*.*")) {
       if (run.aborted) break;
       if (IsExcluded(entry.name, exclusions)) {
-        LogLine(L"exception find: ", entry.name);
+        LogTextLine(L"exception find: ", entry.name);
       } else if (entry.IsDirectory() && !IsLinkedFolder(entry)) {
         locked |= RemovePathChecked(entry.fullPath, exclusions, run);
       } else {
         locked |= RemoveEntry(entry, run);
       }
     }
-    LogLine(L"delDir:", path);
+    LogTextLine(L"delDir:", path);
     locked |= RemoveEntry(*folder, run);
     return locked;
   }
@@ -130,7 +126,7 @@ bool RemovePathChecked(const CUnicodeString& path, const std::vector<CUnicodeStr
     if (Vrn::FileExists(path)) {
       if (const std::optional<CDirectoryEntry> file = FindEntry(path)) return RemoveEntry(*file, run);
     }
-    LogLine(L"Cannot find: ", path);
+    LogTextLine(L"Cannot find: ", path);
     return false;
   }
   // The pattern's folder is taken without its drive, so it is found on the current drive.
@@ -158,9 +154,8 @@ bool DeleteTreeChecked(const CUnicodeString& folder, bool clearReadOnly, const C
     }
     if (clearReadOnly && (entry.attributes & FILE_ATTRIBUTE_READONLY)) ClearReadOnly(entry.fullPath);
     // A linked folder goes as a link: its target is outside this tree.
-    const std::optional<CUnicodeString> failure = entry.IsDirectory()
-                                                      ? FailureOf([&] { Vrn::RemoveFolder(entry.fullPath); })
-                                                      : DeleteFileTwice(entry.fullPath);
+    const std::optional<CUnicodeString> failure =
+        entry.IsDirectory() ? FailureOf([&] { Vrn::RemoveFolder(entry.fullPath); }) : DeleteFileTwice(entry.fullPath);
     if (failure) {
       LogCannotRemove(entry.fullPath, *failure);
       locked = true;
@@ -168,12 +163,12 @@ bool DeleteTreeChecked(const CUnicodeString& folder, bool clearReadOnly, const C
   }
   ClearReadOnly(folder);
   if (!exceptionName.IsEmpty() && PathNamePart(WithoutTrailingSeparators(folder)) == exceptionName) {
-    LogLine(L"delDir Exception:", folder);
+    LogTextLine(L"delDir Exception:", folder);
     return locked;
   }
-  LogLine(L"delDir:", folder);
+  LogTextLine(L"delDir:", folder);
   if (const std::optional<CUnicodeString> failure = FailureOf([&] { Vrn::RemoveFolder(folder); })) {
-    LogLine(L"delDir ERROR: ", *failure);
+    LogTextLine(L"delDir ERROR: ", *failure);
     locked = true;
   }
   return locked;
@@ -192,7 +187,8 @@ void CopyEntryInto(const CDirectoryEntry& entry, const CUnicodeString& destinati
   }
   if (!keepFolders && Vrn::DirectoryExists(destination)) RemoveFolderTree(destination);
   Vrn::CreateDirectoryWithParents(destination);
-  for (const CDirectoryEntry& inner : SearchFolder(entry.fullPath, L"*")) CopyEntryInto(inner, destination, keepFolders);
+  for (const CDirectoryEntry& inner : SearchFolder(entry.fullPath, L"*"))
+    CopyEntryInto(inner, destination, keepFolders);
 }
 
 BOOL RealFileCopy(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) {
@@ -201,6 +197,12 @@ BOOL RealFileCopy(const wchar_t* source, const wchar_t* destination, BOOL failIf
 std::atomic<FileCopyCall> g_fileCopy{RealFileCopy};
 
 }  // namespace
+
+// ---- Log ----
+
+void LogActionStart(const wchar_t* actionName) { CustomActionLog() << actionName << L"\r\n\r\n"; }
+
+void LogTextLine(std::wstring_view first, std::wstring_view second) { CustomActionLog() << first << second << L"\r\n"; }
 
 // ---- Paths ----
 
@@ -264,7 +266,7 @@ void CheckRemovableTree(const CUnicodeString& folder) {
                              [&](const CUnicodeString& guarded) { return full.EqualsNoCase(guarded); });
   }
   if (!removable) {
-    LogLine(L"Refused to remove the folder tree: ", folder);
+    LogTextLine(L"Refused to remove the folder tree: ", folder);
     Vrn::RaiseInternalError();
   }
 }
@@ -278,7 +280,7 @@ CRemovalRun::CRemovalRun(MSIHANDLE session, bool ask) {
 bool RemoveEntry(const CDirectoryEntry& entry, CRemovalRun& run) {
   const bool folder = entry.IsDirectory();
   while (!run.aborted) {
-    LogLine(L"Remove: ", entry.fullPath);
+    LogTextLine(L"Remove: ", entry.fullPath);
     ClearReadOnly(entry.fullPath);
     const std::optional<CUnicodeString> failure =
         folder ? FailureOf([&] { Vrn::RemoveFolder(entry.fullPath); }) : DeleteFileTwice(entry.fullPath);
@@ -325,17 +327,17 @@ void RemoveEntryTree(const CDirectoryEntry& entry) {
   }
   CheckRemovableTree(entry.fullPath);
   if (Vrn::ListDirectory(entry.fullPath, L"*", Vrn::ListAll).empty()) {
-    LogLine(L"DelDir");
+    LogTextLine(L"DelDir");
     Vrn::RemoveFolder(entry.fullPath);
-    LogLine(L"DelDir 2");
+    LogTextLine(L"DelDir 2");
     return;
   }
   for (const CDirectoryEntry& inner : Vrn::ListDirectory(entry.fullPath, L"*", Vrn::ListAll)) RemoveEntryTree(inner);
   // Entries named with a leading "." were left, and keep the folder.
   if (Vrn::ListDirectory(entry.fullPath, L"*", Vrn::ListAll).empty()) {
-    LogLine(L"DelTree");
+    LogTextLine(L"DelTree");
     RemoveFolderTree(entry.fullPath);
-    LogLine(L"DelTree 2");
+    LogTextLine(L"DelTree 2");
   }
 }
 

@@ -12,6 +12,13 @@
 
 namespace Msi {
 
+// ---- Log ----
+
+// The action's name and an empty line, first thing in every file action.
+void LogActionStart(const wchar_t* actionName);
+// The two texts and a line end.
+void LogTextLine(std::wstring_view first, std::wstring_view second = {});
+
 // ---- Paths ----
 
 // Drive and folder of a path with the trailing separator kept ("C:\a\b.txt" -> "C:\a\"), by the

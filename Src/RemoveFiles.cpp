@@ -13,21 +13,26 @@ namespace {
 using Msi::CUnicodeString;
 using Vrn::CDirectoryEntry;
 
-void LogActionName(const wchar_t* name) { Msi::CustomActionLog() << name << L"\r\n\r\n"; }
-void LogLine(std::wstring_view first, std::wstring_view second = {}) {
-  Msi::CustomActionLog() << first << second << L"\r\n";
-}
+using Msi::LogActionStart;
+using Msi::LogTextLine;
 
-CUnicodeString DropLeading(CUnicodeString text, wchar_t ch, bool all) {
-  size_t count = 0;
-  while (count < text.Length() && text[count] == ch && (all || count == 0)) ++count;
-  return text.Mid(count);
+// The paths of a "|" list property after its leading "|" (every one, or only the first) are dropped;
+// nothing, after logging "Empty Property: <name>", when none is left.
+std::optional<std::vector<CUnicodeString>> ReadPathList(MSIHANDLE session, const wchar_t* name, bool dropEveryLeading) {
+  const CUnicodeString value = Msi::GetProperty(session, name);
+  size_t start = 0;
+  while (start < value.Length() && value[start] == L'|' && (dropEveryLeading || start == 0)) ++start;
+  if (start == value.Length()) {
+    LogTextLine(L"Empty Property: ", name);
+    return std::nullopt;
+  }
+  return Msi::SplitList(value.Mid(start), L'|');
 }
 
 // ---- Removal ----
 
 UINT RemoveFilesAddFoldersBody(MSIHANDLE session) {
-  LogActionName(L"RemoveFilesAddFolders");
+  LogActionStart(L"RemoveFilesAddFolders");
   const std::vector<CUnicodeString> paths = Msi::SplitList(Msi::GetProperty(session, L"RFF_LIST"), L'|');
   const std::vector<CUnicodeString> exclusions = Msi::SplitList(Msi::GetPropertySilent(session, L"RFF_EXC_LIST"), L'|');
   Msi::CRemovalRun run(session, Msi::GetBoolProperty(session, L"RFF_UI"));
@@ -42,18 +47,15 @@ UINT RemoveFilesAddFoldersBody(MSIHANDLE session) {
 }
 
 UINT RemoveAddFoldersBody(MSIHANDLE session) {
-  LogActionName(L"RemoveAddFolders");
-  const CUnicodeString list = DropLeading(Msi::GetProperty(session, L"MT_REMOVEADDFOLDERS"), L'|', true);
-  if (list.IsEmpty()) {
-    LogLine(L"Empty Property: MT_REMOVEADDFOLDERS");
-    return ERROR_SUCCESS;
-  }
+  LogActionStart(L"RemoveAddFolders");
+  const std::optional<std::vector<CUnicodeString>> list = ReadPathList(session, L"MT_REMOVEADDFOLDERS", true);
+  if (!list) return ERROR_SUCCESS;
   const CUnicodeString exceptionName = Msi::GetPropertySilent(session, L"MT_REMOVEADDFOLDERS_EXCEPTION");
-  const std::vector<CUnicodeString> folders = Msi::SplitList(list, L'|');
+  const std::vector<CUnicodeString>& folders = *list;
   for (size_t index = 0; index < folders.size(); ++index)
     Msi::CustomActionLog() << L"folder: " << static_cast<uint32_t>(index) << L" : " << folders[index] << L"\r\n";
   for (const CUnicodeString& folder : folders) {
-    LogLine(L"DelTree: ", folder);
+    LogTextLine(L"DelTree: ", folder);
     if (!Vrn::DirectoryExists(folder)) continue;
     const bool locked = Msi::DeleteTree(folder, true, exceptionName);
     Msi::SetPropertySilent(session, L"RemoveAddFolders_IsLock", locked ? L"Yes" : L"");
@@ -62,13 +64,10 @@ UINT RemoveAddFoldersBody(MSIHANDLE session) {
 }
 
 UINT RemoveFilesBody(MSIHANDLE session) {
-  LogActionName(L"RemoveFiles");
-  const CUnicodeString list = DropLeading(Msi::GetProperty(session, L"MT_REMOVE_FILES"), L'|', false);
-  if (list.IsEmpty()) {
-    LogLine(L"Empty Property: MT_REMOVE_FILES");
-    return ERROR_SUCCESS;
-  }
-  for (const CUnicodeString& path : Msi::SplitList(list, L'|')) {
+  LogActionStart(L"RemoveFiles");
+  const std::optional<std::vector<CUnicodeString>> list = ReadPathList(session, L"MT_REMOVE_FILES", false);
+  if (!list) return ERROR_SUCCESS;
+  for (const CUnicodeString& path : *list) {
     const bool removed = ::DeleteFileW(path.c_str()) != 0;
     const DWORD code = removed ? 1 : ::GetLastError();
     Msi::CustomActionLog() << L"Remove: " << path << L" : " << static_cast<uint32_t>(code) << L"\r\n";
@@ -77,11 +76,11 @@ UINT RemoveFilesBody(MSIHANDLE session) {
 }
 
 UINT RenameFileBody(MSIHANDLE session) {
-  LogActionName(L"RenameFile");
+  LogActionStart(L"RenameFile");
   const CUnicodeString source = Msi::GetProperty(session, L"RenameSrc");
   const CUnicodeString destination = Msi::GetProperty(session, L"RenameDst");
-  LogLine(L"RenameFile src:", source);
-  LogLine(L"RenameFile dst:", destination);
+  LogTextLine(L"RenameFile src:", source);
+  LogTextLine(L"RenameFile dst:", destination);
   if (!::MoveFileW(source.c_str(), destination.c_str())) Vrn::RaiseFileError(source);
   return ERROR_SUCCESS;
 }
@@ -89,13 +88,13 @@ UINT RenameFileBody(MSIHANDLE session) {
 // ---- Path questions ----
 
 UINT GetDirByFileBody(MSIHANDLE session) {
-  LogActionName(L"GetDirByFile");
+  LogActionStart(L"GetDirByFile");
   Msi::SetProperty(session, L"GET_DIR_BY_FILE", Msi::PathFolderPart(Msi::GetProperty(session, L"GET_DIR_BY_FILE")));
   return ERROR_SUCCESS;
 }
 
 UINT GetShortFileNameBody(MSIHANDLE session) {
-  LogActionName(L"GetShortFileName");
+  LogActionStart(L"GetShortFileName");
   Msi::SetProperty(session, L"GET_FILE_NAME", Msi::PathNamePart(Msi::GetProperty(session, L"GET_FILE_NAME")));
   return ERROR_SUCCESS;
 }
@@ -147,32 +146,32 @@ std::vector<CSavedFiles> ReadSavedFiles(MSIHANDLE session, bool withDestination)
 // The target path of the directory TEMP_FOLDER_ON_UPGRADE, logged after `logPrefix`.
 CUnicodeString UpgradeTempFolder(MSIHANDLE session, const wchar_t* logPrefix) {
   const CUnicodeString folder = Msi::GetTargetPath(session, L"TEMP_FOLDER_ON_UPGRADE");
-  LogLine(logPrefix, folder);
+  LogTextLine(logPrefix, folder);
   Vrn::Check(!folder.IsEmpty());
   return folder;
 }
 
 UINT CopyFilesToTempFolderBody(MSIHANDLE session) {
-  LogActionName(L"CopyFilesToTempFolder");
+  LogActionStart(L"CopyFilesToTempFolder");
   const CUnicodeString tempFolder = UpgradeTempFolder(session, L"CopyFilesToTempFolder destDir=");
   Vrn::CreateDirectoryWithParents(tempFolder);
   for (CSavedFiles& files : ReadSavedFiles(session, false)) {
     files.ApplyFileRule(true);
     if (!Vrn::DirectoryExists(files.source)) continue;
     const std::vector<CDirectoryEntry> matches = Msi::SearchFolder(files.source, files.pattern);
-    LogLine(L"CopyFilesToTempFolder sourceDir=", files.source + L", filesTemplate=" + files.pattern);
+    LogTextLine(L"CopyFilesToTempFolder sourceDir=", files.source + L", filesTemplate=" + files.pattern);
     for (const CDirectoryEntry& match : matches) Msi::CopyEntry(match, tempFolder);
   }
   return ERROR_SUCCESS;
 }
 
 UINT CopyFilesToDestFolderBody(MSIHANDLE session) {
-  LogActionName(L"CopyFilesToDestFolder");
+  LogActionStart(L"CopyFilesToDestFolder");
   const CUnicodeString tempFolder = UpgradeTempFolder(session, L"CopyFilesToDestFolder sourceDir=");
   for (CSavedFiles& files : ReadSavedFiles(session, true)) {
     files.ApplyFileRule(false);
     const std::vector<CDirectoryEntry> matches = Msi::SearchFolder(tempFolder, files.pattern);
-    LogLine(L"CopyFilesToDestFolder destDir=", files.destination + L", filesTemplate=" + files.pattern);
+    LogTextLine(L"CopyFilesToDestFolder destDir=", files.destination + L", filesTemplate=" + files.pattern);
     for (const CDirectoryEntry& match : matches) {
       // An unknown directory has no target path; its files must not land in the current folder.
       Vrn::Check(!files.destination.IsEmpty());
@@ -184,10 +183,10 @@ UINT CopyFilesToDestFolderBody(MSIHANDLE session) {
 }
 
 UINT RemoveFilesFromSourceFolderBody(MSIHANDLE session) {
-  LogActionName(L"RemoveFilesFromSourceFolder");
+  LogActionStart(L"RemoveFilesFromSourceFolder");
   for (CSavedFiles& files : ReadSavedFiles(session, true)) {
     files.ApplyFileRule(true);
-    LogLine(L"RemoveFilesFromSourceFolder sourceDir=", files.source);
+    LogTextLine(L"RemoveFilesFromSourceFolder sourceDir=", files.source);
     // Files saved from the folder they return to are already in place.
     if (!Vrn::DirectoryExists(files.source) ||
         Vrn::WithTrailingSeparator(files.source).EqualsNoCase(Vrn::WithTrailingSeparator(files.destination)))
@@ -198,7 +197,7 @@ UINT RemoveFilesFromSourceFolderBody(MSIHANDLE session) {
 }
 
 UINT RemoveFilesFromTempFolderBody(MSIHANDLE session) {
-  LogActionName(L"RemoveFilesFromTempFolder");
+  LogActionStart(L"RemoveFilesFromTempFolder");
   const CUnicodeString tempFolder = UpgradeTempFolder(session, L"RemoveFilesFromTempFolder sourceDir=");
   for (CSavedFiles& files : ReadSavedFiles(session, false)) {
     files.ApplyFileRule(false);
@@ -210,7 +209,7 @@ UINT RemoveFilesFromTempFolderBody(MSIHANDLE session) {
 // ---- Trigram files ----
 
 UINT RemoveTrigrammsBody(MSIHANDLE session) {
-  LogActionName(L"RemoveTrigramms");
+  LogActionStart(L"RemoveTrigramms");
   const CUnicodeString folder = Msi::GetProperty(session, L"INSTALLDIR");
   Vrn::Check(!folder.IsEmpty());
   for (const wchar_t* pattern : {L"*.amt", L"{*}.amd", L"VerData.prt"}) {

@@ -161,7 +161,8 @@ TEST_F(ServerCopyTest, ParentSourceFolderAndItsOnePackage) {
   const struct {
     const wchar_t* added;  // one more file in the folder
     const wchar_t* found;  // null: the action fails
-  } cases[] = {{nullptr, nullptr}, {L"Product.msi", L"Product.msi"}, {L"notes.txt", L"Product.msi"}, {L"b.msi", nullptr}};
+  } cases[] = {
+      {nullptr, nullptr}, {L"Product.msi", L"Product.msi"}, {L"notes.txt", L"Product.msi"}, {L"b.msi", nullptr}};
   for (const auto& c : cases) {
     if (c.added) WriteText(folder / c.added, "x");
     package.SetProperty(L"MSIFILENAME", L"");

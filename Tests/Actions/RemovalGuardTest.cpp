@@ -78,8 +78,9 @@ TEST_F(RemovalGuardHostile, SavedFilesNeverReplaceOrEmptyARoot) {
   TestSupport::CTempFolder temp;
   WriteText(temp / L"windows\\win.ini", "saved");
   TestSupport::CTestPackage package;
-  package.Execute(L"CREATE TABLE `OV_SaveFilesOnUpgrade` (`Id` CHAR(72) NOT NULL, `SourceDir` CHAR(72) NOT NULL, "
-                  L"`DestinationDir` CHAR(72), `FilesTemplate` CHAR(255) PRIMARY KEY `Id`)");
+  package.Execute(
+      L"CREATE TABLE `OV_SaveFilesOnUpgrade` (`Id` CHAR(72) NOT NULL, `SourceDir` CHAR(72) NOT NULL, "
+      L"`DestinationDir` CHAR(72), `FilesTemplate` CHAR(255) PRIMARY KEY `Id`)");
   package.Insert(L"OV_SaveFilesOnUpgrade", {L"Id", L"SourceDir", L"DestinationDir", L"FilesTemplate"},
                  {L"all", L"DEMO_SOURCE", L"ROOTDEST", L"*"});
   for (const wchar_t* directory : {L"TEMP_FOLDER_ON_UPGRADE", L"ROOTDEST"})

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "CoreFixtures.h"
-#include "Files.h"
 #include "FileTestSupport.h"
+#include "Files.h"
 #include "SessionTestSupport.h"
 #include "TestPackage.h"
 #include "TestSupport.h"
@@ -152,7 +152,8 @@ TEST_F(RemoveFilesTest, RemoveFilesLogsEachCode) {
   package.Open();
   EXPECT_EQ(RemoveFiles(package.Session()), 0u);
   EXPECT_FALSE(Exists(folder / L"a.txt"));
-  EXPECT_TRUE(Logged(L"Remove: " + (folder / L"a.txt") + L" : 1\r\nRemove: " + (folder / L"missing.txt") + L" : 2\r\n"));
+  EXPECT_TRUE(
+      Logged(L"Remove: " + (folder / L"a.txt") + L" : 1\r\nRemove: " + (folder / L"missing.txt") + L" : 2\r\n"));
   package.SetProperty(L"MT_REMOVE_FILES", L"|");
   EXPECT_EQ(RemoveFiles(package.Session()), 0u);
   EXPECT_TRUE(Logged(L"Empty Property: MT_REMOVE_FILES\r\n"));
