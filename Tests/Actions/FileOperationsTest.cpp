@@ -106,3 +106,19 @@ TIMED_CHILD_TEST(FileOperationsReal, CopiesAFile, 60000) {
   Msi::CopyFileReplacing(folder / L"a.txt", folder / L"b.txt");
   EXPECT_EQ(TestSupport::ReadBytes(folder / L"b.txt"), "alpha");
 }
+
+// Names outside the ANSI code page and paths beyond 260 characters are copied and removed whole.
+TEST(FileOperations, CopiesAndRemovesUnicodeNamesAndLongPaths) {
+  TestSupport::CStartedLibrary library;
+  TestSupport::CTempFolder source, destination;
+  CUnicodeString deep = source / L"\u0434\u0430\u043d\u043d\u044b\u0435 \u65e5\u672c";
+  while (deep.Length() < 300) deep += L"\\" + CUnicodeString(40, L'd');
+  WriteText(deep + L"\\\u0444\u0430\u0439\u043b.txt", "deep");
+  const std::vector<Vrn::CDirectoryEntry> entries = Msi::SearchFolder(source.Path(), L"*");
+  ASSERT_EQ(entries.size(), 1u);
+  Msi::CopyEntry(entries[0], destination.Path());
+  const CUnicodeString copied = destination.Path() + deep.Mid(source.Path().Length());
+  EXPECT_EQ(TestSupport::ReadBytes(copied + L"\\\u0444\u0430\u0439\u043b.txt"), "deep");
+  Msi::RemoveEntryTrees(Msi::SearchFolder(destination.Path(), L"*"));
+  EXPECT_TRUE(Msi::SearchFolder(destination.Path(), L"*").empty());
+}
