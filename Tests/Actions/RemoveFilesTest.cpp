@@ -238,12 +238,3 @@ TEST_F(RemoveFilesTest, UpgradeSavesAndRestoresFiles) {
   EXPECT_EQ(RemoveFilesFromTempFolder(package.Session()), 0u);
   EXPECT_TRUE(Vrn::ListDirectory(temp, L"*", Vrn::ListAll).empty());
 }
-
-TEST_F(RemoveFilesTest, UpgradeActionsNeedTheirTable) {
-  package.Insert(L"Directory", {L"Directory", L"Directory_Parent", L"DefaultDir"},
-                 {L"TEMP_FOLDER_ON_UPGRADE", L"TARGETDIR", L"."});
-  package.AddProperty(L"TEMP_FOLDER_ON_UPGRADE", folder / L"temp");
-  package.Open(true);
-  EXPECT_EQ(RemoveFilesFromTempFolder(package.Session()), static_cast<UINT>(ERROR_INSTALL_FAILURE));  // no table
-  EXPECT_EQ(RemoveFilesFromSourceFolder(package.Session()), static_cast<UINT>(ERROR_INSTALL_FAILURE));
-}
