@@ -1,0 +1,189 @@
+// The server copies, the disk copy, the administrative image removal, the source's parent and its
+// package, and the single file copy, on files inside the test's own temporary folders. The source
+// of these packages is the folder the test package was built in.
+#include <gtest/gtest.h>
+
+#include "CoreFixtures.h"
+#include "FileOperations.h"
+#include "FileTestSupport.h"
+#include "RegistryKey.h"
+#include "SessionTestSupport.h"
+#include "TestPackage.h"
+#include "TestSupport.h"
+
+using FileTests::Exists;
+using FileTests::WriteText;
+using SessionTests::ActionLog;
+using TestSupport::ReadBytes;
+using Vrn::CUnicodeString;
+
+extern "C" {
+UINT __stdcall CopyAdditionalFilesForServer(MSIHANDLE session);
+UINT __stdcall CopyAdditionalFilesForServer1(MSIHANDLE session);
+UINT __stdcall CopyAdditionalFilesForServer2(MSIHANDLE session);
+UINT __stdcall CopyAdditionalFilesForServerExt(MSIHANDLE session);
+UINT __stdcall CopyFilesFromDiskToComp(MSIHANDLE session);
+UINT __stdcall RemoveAdminPackageFromServer(MSIHANDLE session);
+UINT __stdcall SetPARENT_SRCDIR(MSIHANDLE session);
+UINT __stdcall Get_MSIFILENAME(MSIHANDLE session);
+UINT __stdcall OVCopyFile(MSIHANDLE session);
+}
+
+constexpr UINT kFailed = ERROR_INSTALL_FAILURE;
+
+class ServerCopyTest : public ::testing::Test {
+ protected:
+  bool Logged(const CUnicodeString& text) const { return ActionLog(package).Find(text) != CUnicodeString::npos; }
+  // The package's folder: the source path of TARGETDIR.
+  CUnicodeString SourceFolder() const {
+    wchar_t path[MAX_PATH];
+    DWORD length = MAX_PATH;
+    MsiGetSourcePathW(package.Session(), L"TARGETDIR", path, &length);
+    return path;
+  }
+  void AddPatterns(const wchar_t* table, std::initializer_list<const wchar_t*> patterns) {
+    package.ImportTable(TestSupport::TableSchemaPath(table));
+    for (const wchar_t* pattern : patterns) package.Insert(table, {L"FilesTemplate"}, {pattern});
+  }
+
+  TestSupport::CMachineIsolation isolation;
+  TestSupport::CTempFolder folder;
+  TestSupport::CTestPackage package;
+};
+
+TEST_F(ServerCopyTest, CopiesFromTheSourceIntoTheInstalledFolder) {
+  AddPatterns(L"OV_AddFiles", {L"*.cfg", L"Tools", L"..\\OrvServerCopyParent.txt"});
+  package.AddProperty(L"TARGETDIR", folder / L"inst");
+  package.Open(true);
+  const CUnicodeString source = SourceFolder();
+  WriteText(source + L"a.cfg", "new a");
+  WriteText(source + L"Tools\\tool.exe", "new tool");
+  const CUnicodeString parentFile = Msi::PathFolderPart(source.Left(source.Length() - 1)) + L"OrvServerCopyParent.txt";
+  WriteText(parentFile, "from the parent");
+  WriteText(folder / L"inst\\a.cfg", "old a");
+  SetFileAttributesW((folder / L"inst\\a.cfg").c_str(), FILE_ATTRIBUTE_READONLY);
+  WriteText(folder / L"inst\\Tools\\mine.txt", "mine");
+  package.SetProperty(L"SOURCEDIR", source);
+
+  EXPECT_EQ(CopyAdditionalFilesForServer2(package.Session()), 0u);
+  EXPECT_EQ(ReadBytes(folder / L"inst\\a.cfg"), "new a");
+  EXPECT_EQ(ReadBytes(folder / L"inst\\Tools\\tool.exe"), "new tool");
+  EXPECT_TRUE(Exists(folder / L"inst\\Tools\\mine.txt"));  // folders are merged into
+  EXPECT_EQ(ReadBytes(folder / L"OrvServerCopyParent.txt"), "from the parent");
+  DeleteFileW(parentFile.c_str());
+  EXPECT_TRUE(Logged(L"CopyAdditionalFilesForServer2 installDir=" + (folder / L"inst\\") + L"\r\n"));
+
+  // The first variant copies files only, by name, and clears the copies' read-only bit.
+  DeleteFileW((folder / L"inst\\Tools\\tool.exe").c_str());
+  SetFileAttributesW((source + L"a.cfg").c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(CopyAdditionalFilesForServer1(package.Session()), 0u);
+  EXPECT_EQ(GetFileAttributesW((folder / L"inst\\a.cfg").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_FALSE(Exists(folder / L"inst\\Tools\\tool.exe"));
+  EXPECT_TRUE(Logged(L"getParentSourceDir sourceDir=" + source + L"\r\n"));
+
+  // The plain variant reads SOURCEDIR; an empty one is an error.
+  EXPECT_EQ(CopyAdditionalFilesForServer(package.Session()), 0u);
+  EXPECT_TRUE(Exists(folder / L"inst\\Tools\\tool.exe"));
+  package.SetProperty(L"SOURCEDIR", L"");
+  EXPECT_EQ(CopyAdditionalFilesForServer(package.Session()), kFailed);
+}
+
+TEST_F(ServerCopyTest, ExtCopiesIntoEachRowsTarget) {
+  package.ImportTable(TestSupport::TableSchemaPath(L"OV_AddFilesExt"));
+  package.Insert(L"OV_AddFilesExt", {L"FilesTemplate", L"Target"}, {L"*.dll", L"bin"});
+  package.Insert(L"OV_AddFilesExt", {L"FilesTemplate", L"Target"}, {L"*.txt", TestSupport::CCell::Null()});
+  package.Insert(L"OV_AddFilesExt", {L"FilesTemplate", L"Target"}, {L"*.nothing", L"never"});
+  package.AddProperty(L"TARGETDIR", folder / L"inst");
+  package.Open(true);
+  WriteText(SourceFolder() + L"x.dll", "dll");
+  WriteText(SourceFolder() + L"readme.txt", "txt");
+  EXPECT_EQ(CopyAdditionalFilesForServerExt(package.Session()), 0u);
+  EXPECT_EQ(ReadBytes(folder / L"inst\\bin\\x.dll"), "dll");
+  EXPECT_EQ(ReadBytes(folder / L"inst\\readme.txt"), "txt");
+  EXPECT_FALSE(Exists(folder / L"inst\\never"));
+  EXPECT_TRUE(Logged(L"CopyAdditionalFilesForServer3 installDir="));
+}
+
+TEST_F(ServerCopyTest, CopyFilesFromDiskToCompReadsTheNamedTable) {
+  AddPatterns(L"OV_CopyFromDisk", {L"*.dic"});
+  package.Execute(L"CREATE TABLE `MyFiles` (`FilesTemplate` CHAR(255) NOT NULL PRIMARY KEY `FilesTemplate`)");
+  package.Insert(L"MyFiles", {L"FilesTemplate"}, {L"*.txt"});
+  WriteText(folder / L"disk\\a.dic", "dic");
+  WriteText(folder / L"disk\\b.txt", "txt");
+  package.AddProperty(L"COPY_SOURCE", folder / L"disk");
+  package.AddProperty(L"COPYDESTINATION", folder / L"dest");
+  package.Open();
+  const struct {
+    const wchar_t* table;
+    const wchar_t* copied;  // null: the action fails
+  } cases[] = {{L"", L"a.dic"}, {L"MyFiles", L"b.txt"}, {L"OV_Missing", nullptr}};
+  for (const auto& c : cases) {
+    package.SetProperty(L"COPY_TABLE_NAME", c.table);
+    EXPECT_EQ(CopyFilesFromDiskToComp(package.Session()), c.copied ? 0u : kFailed) << c.table;
+    if (c.copied) {
+      EXPECT_TRUE(Exists(folder / L"dest\\" + c.copied)) << c.table;
+    }
+  }
+  EXPECT_TRUE(Logged(L"To copy:\r\n"));
+  package.SetProperty(L"COPYDESTINATION", L"");
+  EXPECT_EQ(CopyFilesFromDiskToComp(package.Session()), kFailed);
+}
+
+TEST_F(ServerCopyTest, RemoveAdminPackageFromServerRemovesTheListedEntries) {
+  AddPatterns(L"OV_AddFiles", {L"*.cab"});
+  package.ImportTable(TestSupport::TableSchemaPath(L"OV_AdmInst"));
+  package.Insert(L"OV_AdmInst", {L"Name"}, {L"Setup"});
+  package.AddProperty(L"PROD_APPDATA_PATH", L"OrvTest\\Product");
+  package.Open();
+  const CUnicodeString image = folder / L"image";
+  WriteText(image + L"\\data1.cab", "x");
+  WriteText(image + L"\\Setup\\setup.exe", "x");
+  WriteText(image + L"\\product.msi", "x");
+  // Without the registry value nothing happens.
+  EXPECT_EQ(RemoveAdminPackageFromServer(package.Session()), 0u);
+  EXPECT_TRUE(Exists(image + L"\\data1.cab"));
+  Vrn::CRegistryKey key;
+  ASSERT_TRUE(key.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\OrvTest\\Product\\Installer", Vrn::RegistryMode::Write));
+  key.WriteString(L"AdminPackagePath", image);
+  EXPECT_EQ(RemoveAdminPackageFromServer(package.Session()), 0u);
+  EXPECT_FALSE(Exists(image + L"\\data1.cab"));
+  EXPECT_FALSE(Exists(image + L"\\Setup"));
+  EXPECT_TRUE(Exists(image + L"\\product.msi"));
+  EXPECT_TRUE(Logged(L"getListAdmInst\r\n"));
+}
+
+TEST_F(ServerCopyTest, ParentSourceFolderAndItsOnePackage) {
+  package.Open(true);
+  EXPECT_EQ(SetPARENT_SRCDIR(package.Session()), 0u);
+  const CUnicodeString source = SourceFolder();
+  EXPECT_EQ(package.Property(L"PARENT_SRCDIR"), source.Left(source.Left(source.Length() - 1).ReverseFind(L'\\')));
+  package.SetProperty(L"PARENT_SRCDIR", folder.Path());
+  const struct {
+    const wchar_t* added;  // one more file in the folder
+    const wchar_t* found;  // null: the action fails
+  } cases[] = {
+      {nullptr, nullptr}, {L"Product.msi", L"Product.msi"}, {L"notes.txt", L"Product.msi"}, {L"b.msi", nullptr}};
+  for (const auto& c : cases) {
+    if (c.added) WriteText(folder / c.added, "x");
+    package.SetProperty(L"MSIFILENAME", L"");
+    EXPECT_EQ(Get_MSIFILENAME(package.Session()), c.found ? 0u : kFailed);
+    EXPECT_EQ(package.Property(L"MSIFILENAME"), c.found ? c.found : L"");
+  }
+  EXPECT_TRUE(Logged(L"GetMsiFileName\r\n"));
+  EXPECT_TRUE(Logged(L"list.Size()= 2\r\n"));
+}
+
+TEST_F(ServerCopyTest, OVCopyFileReplacesAndClearsReadOnly) {
+  WriteText(folder / L"src.txt", "content");
+  SetFileAttributesW((folder / L"src.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  package.AddProperty(L"COPY_FILE_SRC", folder / L"src.txt");
+  package.AddProperty(L"COPY_FILE_DST", folder / L"dst.txt");
+  package.Open();
+  EXPECT_EQ(OVCopyFile(package.Session()), 0u);
+  EXPECT_EQ(ReadBytes(folder / L"dst.txt"), "content");
+  EXPECT_EQ(GetFileAttributesW((folder / L"dst.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  package.SetProperty(L"COPY_FILE_SRC", folder / L"gone.txt");
+  package.SetProperty(L"COPY_FILE_DST", folder / L"never.txt");
+  EXPECT_EQ(OVCopyFile(package.Session()), kFailed);
+  EXPECT_FALSE(Exists(folder / L"never.txt"));
+}
