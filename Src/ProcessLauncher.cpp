@@ -11,6 +11,7 @@
 #include "ManualEvent.h"
 #include "MsiHandle.h"
 #include "MsiHelper.h"
+#include "TopLevelWindows.h"
 // winsafer.h after windows.h
 #include <winsafer.h>
 
@@ -34,8 +35,6 @@ constexpr wchar_t kProgressActionName[] = L"SetProgressAction";
 
 CNormalUserToken g_realToken;
 CNormalUserToken* g_token = &g_realToken;
-CProgressWindow g_realWindow;
-CProgressWindow* g_window = &g_realWindow;
 
 // CreateProcessW may write into the command line, so it gets a private copy.
 std::wstring WritableCopy(const CUnicodeString& text) { return text.ToStdString(); }
@@ -401,8 +400,8 @@ UINT CreateProcessAndSetProgress(const CUnicodeString& commandLine, DWORD& exitC
 
   const CUnicodeString messageName = RequiredProperty(session, L"PB_GET_PROGRESS_MESSAGE_NAME");
   const CUnicodeString windowClass = RequiredProperty(session, L"PB_WINDOW_NAME");
-  const UINT progressMessage = ::RegisterWindowMessageW(messageName.c_str());
-  const HWND window = ProgressWindow().Find(windowClass.c_str());
+  const UINT progressMessage = Vrn::TopLevelWindows().RegisteredMessageId(messageName.c_str());
+  const HWND window = Vrn::TopLevelWindows().FindTopWindow(windowClass.c_str(), nullptr);
   CustomActionLog() << L"installerWindow=" << HexHandle(window) << L"\r\n";
 
   if (window) {
@@ -412,7 +411,7 @@ UINT CreateProcessAndSetProgress(const CUnicodeString& commandLine, DWORD& exitC
     for (DWORD waited = WAIT_TIMEOUT; waited == WAIT_TIMEOUT;) {
       waited = ::WaitForSingleObject(child.process.Get(), kProgressPollMs);
       const std::optional<CProgressFollower::CStep> step =
-          follower.OnAnswer(ProgressWindow().Ask(window, progressMessage));
+          follower.OnAnswer(Vrn::TopLevelWindows().SendToWindow(window, progressMessage));
       if (!step || cancelled) continue;
       if (step->announceSecond) cancelled = !AnnounceAction(session, secondDescription, actionTemplate);
       if (!cancelled) cancelled = SendProgress(session, 2, step->ticks, 0, 0) == IDCANCEL;
@@ -438,15 +437,5 @@ CNormalUserToken& NormalUserToken() { return *g_token; }
 CNormalUserTokenOverride::CNormalUserTokenOverride(CNormalUserToken& replacement)
     : m_previous(std::exchange(g_token, &replacement)) {}
 CNormalUserTokenOverride::~CNormalUserTokenOverride() { g_token = m_previous; }
-
-HWND CProgressWindow::Find(const wchar_t* className) { return ::FindWindowW(className, nullptr); }
-
-LRESULT CProgressWindow::Ask(HWND window, UINT message) { return ::SendMessageW(window, message, 0, 0); }
-
-CProgressWindow& ProgressWindow() { return *g_window; }
-
-CProgressWindowOverride::CProgressWindowOverride(CProgressWindow& replacement)
-    : m_previous(std::exchange(g_window, &replacement)) {}
-CProgressWindowOverride::~CProgressWindowOverride() { g_window = m_previous; }
 
 }  // namespace Msi

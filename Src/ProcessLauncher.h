@@ -135,26 +135,4 @@ class CNormalUserTokenOverride {
   CNormalUserToken* m_previous;
 };
 
-// The window of the progress hand-shake: a top-level window found by class, asked with a message.
-// Real windows need a display, which Wine here does not have, so tests replace it.
-class CProgressWindow {
- public:
-  virtual ~CProgressWindow() = default;
-  // FindWindowW with the class and no title.
-  virtual HWND Find(const wchar_t* className);
-  // SendMessageW with both parameters 0.
-  virtual LRESULT Ask(HWND window, UINT message);
-};
-CProgressWindow& ProgressWindow();
-class CProgressWindowOverride {
- public:
-  explicit CProgressWindowOverride(CProgressWindow& replacement);
-  ~CProgressWindowOverride();
-  CProgressWindowOverride(const CProgressWindowOverride&) = delete;
-  CProgressWindowOverride& operator=(const CProgressWindowOverride&) = delete;
-
- private:
-  CProgressWindow* m_previous;
-};
-
 }  // namespace Msi

@@ -12,6 +12,7 @@
 #include "TestChild.h"
 #include "TestPackage.h"
 #include "TestSupport.h"
+#include "TopLevelWindows.h"
 
 using namespace Msi;
 using TestSupport::CatchRaised;
@@ -240,13 +241,13 @@ INT CALLBACK RecordMessage(LPVOID, UINT type, MSIHANDLE record) {
 }
 
 // A window that answers from a script (then 0), standing in for the child's window.
-class CScriptedWindow : public CProgressWindow {
+class CScriptedWindow : public Vrn::CTopLevelWindows {
  public:
-  HWND Find(const wchar_t* className) override {
+  HWND FindTopWindow(const wchar_t* className, const wchar_t*) override {
     found = className;
     return reinterpret_cast<HWND>(0x1234);
   }
-  LRESULT Ask(HWND, UINT message) override {
+  LRESULT SendToWindow(HWND, UINT message) override {
     asked = message;
     return next < answers.size() ? answers[next++] : 0;
   }
@@ -287,7 +288,7 @@ TIMED_CHILD_TEST(ProcessLauncherReal, ProgressHandshakeFollowsTheChild, 60000) {
   ProgressHandshake handshake;
   CScriptedWindow window;
   window.answers = {1, 1, 50, 101, 150};
-  CProgressWindowOverride seam{window};
+  Vrn::CTopLevelWindowsOverride seam{window};
   DWORD exitCode = 0;
   // The child outlives the five answers, so every one is asked for.
   EXPECT_EQ(handshake.Run(L"sleep=2500 exit=3", exitCode), 0u);
