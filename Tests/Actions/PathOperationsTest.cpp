@@ -84,7 +84,7 @@ TEST_F(PathOperationsTest, DfsResolutionCutsComponents) {
   // No prefix is a link: every prefix down to the empty one is asked about.
   names.dfsQueries.clear();
   EXPECT_FALSE(Msi::ResolveDfsPath(L"\\\\corp\\other"));
-  EXPECT_EQ(names.dfsQueries.size(), 4u);
+  EXPECT_EQ(names.dfsQueries, (std::vector<std::wstring>{L"\\\\corp\\other", L"\\\\corp", L"\\"}));
   // Not UNC: nothing asked; no lookup on the system: one question only.
   names.dfsQueries.clear();
   EXPECT_FALSE(Msi::ResolveDfsPath(L"C:\\corp\\dfs\\apps"));
