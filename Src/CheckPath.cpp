@@ -346,8 +346,8 @@ UINT CheckFileExistBody(MSIHANDLE session) {
 
 UINT CheckFileExist1Body(MSIHANDLE session) {
   LogActionName(L"CheckFileExist1");
-  const bool exists = Vrn::PathExists(Vrn::JoinPath(Msi::GetProperty(session, L"CHECK_FILE_EXIST_1_DIR"),
-                                                    Msi::GetProperty(session, L"CHECK_FILE_EXIST_1_NAME")));
+  const CUnicodeString folder = Msi::GetProperty(session, L"CHECK_FILE_EXIST_1_DIR");
+  const bool exists = Vrn::PathExists(Vrn::JoinPath(folder, Msi::GetProperty(session, L"CHECK_FILE_EXIST_1_NAME")));
   Msi::SetProperty(session, L"CHECK_FILE_EXIST_1_EXIST", Verdict(exists));
   Msi::CustomActionLog() << L"CheckFileExist1: " << (exists ? L"true" : L"false") << L"\r\n\r\n";
   return ERROR_SUCCESS;
