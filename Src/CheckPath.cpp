@@ -425,16 +425,16 @@ std::vector<CUnicodeString> MissingFolders(const CUnicodeString& path) {
   return missing;
 }
 
-// Writes into a local folder: a missing folder is created and removed again (with the parents the
-// test had to create), an existing one receives "AccessTest.tmp", which is deleted at once.
+// Writes into a local folder: an existing one receives "AccessTest.tmp", which is deleted at once;
+// a missing one is created and removed again, with the parents the test had to create.
 void TestLocalWriteAccess(const CUnicodeString& folder) {
-  const std::vector<CUnicodeString> missing = MissingFolders(folder);
-  if (missing.empty()) {
+  if (Vrn::DirectoryExists(folder)) {
     const CUnicodeString probe = Vrn::JoinPath(folder, L"AccessTest.tmp");
     Vrn::CFile(probe, Vrn::CFile::OpenMode::CreateAlways).Close();
     Vrn::RemoveFile(probe);
     return;
   }
+  const std::vector<CUnicodeString> missing = MissingFolders(folder);
   Vrn::CreateDirectoryWithParents(folder);
   for (const CUnicodeString& created : missing) Vrn::RemoveFolder(created);
 }

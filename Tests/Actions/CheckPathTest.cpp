@@ -556,3 +556,44 @@ TEST_F(CheckPathTest, KnownFoldersAndBinTarget) {
   EXPECT_EQ(Run(SetTargetDirBin), 0u);
   EXPECT_EQ(Msi::GetTargetPath(package.Session(), L"TARGETDIR"), temp / L"P\\Bin\\");
 }
+
+// Paths no check can use give a failed verdict or an internal error, never a crash, and leave
+// nothing behind.
+TEST_F(CheckPathTest, BadPaths) {
+  const CUnicodeString missingDrive = L"Q:\\missing";
+  names.wideNames = {{missingDrive.ToStdString(), L"\\\\srv\\share"}};
+  Open();
+  const CUnicodeString bad[] = {L"",
+                                L"relative",
+                                L"C:\\" + CUnicodeString(300, L'a'),
+                                L"C:\\" + CUnicodeString(33000, L'b'),
+                                L"\\\\",
+                                L"\\\\host",
+                                L"\\\\\\\\x",
+                                missingDrive};
+  for (const CUnicodeString& path : bad) {
+    SCOPED_TRACE(Utf8(path.Left(40)));
+    package.SetProperty(L"DIR", path);
+    EXPECT_EQ(Run(CheckAndNormDir), 0u);
+    EXPECT_EQ(package.Property(L"DIR_VALID"), L"");
+    package.SetProperty(L"INSTALLDIR", path);
+    package.SetProperty(L"LAUNCH_FROM_SETUP", L"1");
+    EXPECT_EQ(Run(CheckINSTALLDIR), 0u);
+    EXPECT_EQ(Run(CheckINSTALLDIRisEmpty), 0u);
+    EXPECT_EQ(package.Property(L"INSTALLDIR_VALID"), L"Yes");  // missing, so empty
+    package.SetProperty(L"APPEND_SPACE", L"1");
+    EXPECT_EQ(Run(CheckFreeSpaceInstallDir), 1603u);  // no disk to ask
+  }
+  // Drive-relative: the current folder of C:, which exists, but is not a network folder.
+  package.SetProperty(L"DIR", L"C:");
+  EXPECT_EQ(Run(CheckAndNormDir), 0u);
+  EXPECT_EQ(package.Property(L"DIR_VALID"), L"");
+  // The empty and the missing-drive folder cannot be written.
+  for (const CUnicodeString& path : {CUnicodeString(), missingDrive}) {
+    package.SetProperty(L"INSTALLDIR", path);
+    EXPECT_EQ(Run(CheckINSTALLDIR), 0u);
+    EXPECT_EQ(package.Property(L"INSTALLDIR_VALID"), L"") << Utf8(path);
+  }
+  EXPECT_FALSE(Vrn::PathExists(L"relative"));
+  EXPECT_FALSE(Vrn::PathExists(L"AccessTest.tmp"));
+}
