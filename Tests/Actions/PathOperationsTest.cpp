@@ -1,5 +1,5 @@
 // The shared path operations: kinds of path texts, universal names with their retry and ANSI
-// fallback, DFS resolution, host parts, "on this computer" and the writability test.
+// fallback, DFS resolution, host parts and "on this computer".
 #include <gtest/gtest.h>
 
 #include "CoreFixtures.h"
@@ -116,11 +116,4 @@ TEST_F(PathOperationsTest, PathOnThisComputer) {
       {L"D:\\dfs", true},  // mapped to a DFS path whose storage is on this computer
   };
   for (const auto& c : cases) EXPECT_EQ(Msi::IsPathOnThisComputer(c.path), c.local) << SessionTests::Utf8(c.path);
-}
-
-TEST(TestFolderWritable, LeavesNothingAndRaisesForAMissingFolder) {
-  TestSupport::CTempFolder folder;
-  Msi::TestFolderWritable(folder.Path());
-  EXPECT_TRUE(Vrn::ListDirectory(folder.Path(), L"*", Vrn::ListAll).empty());
-  EXPECT_TRUE(TestSupport::CatchVrn([&] { Msi::TestFolderWritable(folder / L"missing"); }));
 }
