@@ -5,7 +5,6 @@
 #include "CoreFixtures.h"
 #include "Errors.h"
 #include "FakeNetworkNames.h"
-#include "Files.h"
 #include "PathOperations.h"
 #include "SessionTestSupport.h"
 
