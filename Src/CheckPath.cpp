@@ -492,11 +492,12 @@ UINT CheckFreeSpaceInstallDirBody(MSIHANDLE session) {
 }
 
 // The bytes of the files below a folder, names starting with "." left out, in a 32-bit sum (so it
-// wraps beyond 4 GiB).
+// wraps beyond 4 GiB). Linked folders are not entered, so a link back up cannot loop.
 uint32_t DirectorySize(const CUnicodeString& folder) {
   uint32_t total = 0;
   for (const Vrn::CDirectoryEntry& entry : Vrn::ListDirectory(folder, L"*", Vrn::ListAll)) {
-    if (entry.name.StartsWith(L".")) continue;
+    if (entry.name.StartsWith(L".") || (entry.IsDirectory() && (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)))
+      continue;
     total += entry.IsDirectory() ? DirectorySize(entry.fullPath) : static_cast<uint32_t>(entry.size);
   }
   return total;
@@ -509,7 +510,10 @@ UINT CheckFreeSpaceUserTargetDirBody(MSIHANDLE session) {
   const uint32_t freeKiB = Vrn::FreeSpaceKiB(target);
   Msi::CustomActionLog() << L"CheckFreeSpaceUserTargetDir targetDir=" << target << L"\r\n\r\n"
                          << L"CheckFreeSpaceTARGETDIR freeSpace=" << freeKiB << L"\r\n\r\n";
-  const uint32_t neededBytes = DirectorySize(Msi::GetProperty(session, L"SOURCEDIR"));
+  // Without a source folder the current folder would be measured.
+  const CUnicodeString source = Msi::GetProperty(session, L"SOURCEDIR");
+  Vrn::Check(!source.IsEmpty());
+  const uint32_t neededBytes = DirectorySize(source);
   Msi::CustomActionLog() << L"CheckFreeSpaceTARGETDIR distSize=" << neededBytes << L"\r\n\r\n";
   const bool valid = freeKiB > neededBytes / kKiB;
   if (!valid)

@@ -42,7 +42,8 @@ std::optional<std::basic_string<Char>> QueryUniversalName(Call call) {
 }  // namespace
 
 PathType PathKind(std::wstring_view path) {
-  if (path.size() >= 2 && Vrn::IsPathSeparator(path[0]) && path[1] == path[0]) return PathType::Unc;
+  // "/" counts as "\", so any two leading separators make a UNC path.
+  if (path.size() >= 2 && Vrn::IsPathSeparator(path[0]) && Vrn::IsPathSeparator(path[1])) return PathType::Unc;
   if (!path.empty() && Vrn::IsPathSeparator(path[0])) return PathType::Rooted;
   if (path.size() >= 2 && path[1] == L':')
     return path.size() > 2 && Vrn::IsPathSeparator(path[2]) ? PathType::DriveAbsolute : PathType::DriveRelative;

@@ -11,14 +11,14 @@
 namespace Msi {
 
 enum class PathType {
-  Unc,            // "\\server\share", "//server/share": two equal separators first
+  Unc,            // "\\server\share", "//server/share": two separators first
   Rooted,         // "\folder": one leading separator
   DriveAbsolute,  // "C:\folder"
   DriveRelative,  // "C:" or "C:folder"
   Relative,       // anything else, the empty text included
 };
 
-// The kind of a path text; "/" counts as a separator.
+// The kind of a path text; "/" counts as a backslash.
 PathType PathKind(std::wstring_view path);
 
 // The universal name of a path on a mapped network drive (WNetGetUniversalNameW at the remote-name

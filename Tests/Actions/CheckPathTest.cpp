@@ -513,6 +513,8 @@ TEST_F(CheckPathTest, FreeSpaceForTheSourceSize) {
        {L"CheckFreeSpaceUserTargetDir targetDir=" + temp.Path() + L"\r\n\r\nCheckFreeSpaceTARGETDIR freeSpace=4\r\n",
         CUnicodeString(L"CheckFreeSpaceTARGETDIR distSize=3072\r\n\r\n")})
     EXPECT_NE(log.Find(line), CUnicodeString::npos) << Utf8(line);
+  package.SetProperty(L"SOURCEDIR", L"");
+  EXPECT_EQ(Run(CheckFreeSpaceUserTargetDir), 1603u);  // the current folder is not measured
 }
 
 TEST_F(CheckPathTest, KnownFoldersAndBinTarget) {

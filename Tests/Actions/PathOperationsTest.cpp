@@ -34,7 +34,7 @@ TEST(PathKind, DecidedOnTheText) {
     PathType kind;
   } cases[] = {
       {L"\\\\srv\\share", PathType::Unc}, {L"//srv/share", PathType::Unc},     {L"\\\\", PathType::Unc},
-      {L"\\\\\\\\x", PathType::Unc},      {L"\\/srv", PathType::Rooted},       {L"/x", PathType::Rooted},
+      {L"\\\\\\\\x", PathType::Unc},      {L"\\/srv", PathType::Unc},          {L"/x", PathType::Rooted},
       {L"\\", PathType::Rooted},          {L"C:\\x", PathType::DriveAbsolute}, {L"C:/", PathType::DriveAbsolute},
       {L"C:", PathType::DriveRelative},   {L"C:x", PathType::DriveRelative},   {L"", PathType::Relative},
       {L"x", PathType::Relative},         {L"ab:\\", PathType::Relative},
