@@ -247,6 +247,20 @@ HRESULT NetworkFolder(Msi::CItemList& folder) {
   return result;
 }
 
+// Shows the browse dialog owned by the installer's window, rooted at root (the desktop when null);
+// the display-name buffer must hold MAX_PATH characters. The chosen item, or null when cancelled.
+Msi::CItemList Browse(MSIHANDLE session, const Msi::CItemList& root, const CUnicodeString& title, UINT flags,
+                      wchar_t* displayName, BFFCALLBACK callback = nullptr) {
+  BROWSEINFOW info{};
+  info.hwndOwner = Msi::FindInstallerWindow(session);
+  info.pidlRoot = root.Get();
+  info.pszDisplayName = displayName;
+  info.lpszTitle = title.c_str();
+  info.ulFlags = flags;
+  info.lpfn = callback;
+  return Msi::CItemList(Msi::FolderBrowser().BrowseForFolder(info));
+}
+
 UINT GetRemoteFolderBody(MSIHANDLE session) {
   Msi::CustomActionLog() << L"GetRemoteFolder\r\n";
   CUnicodeString target = Msi::GetProperty(session, L"RemoteFolderProperty");
@@ -262,14 +276,9 @@ UINT GetRemoteFolderBody(MSIHANDLE session) {
   shellAllocator->Release();
   const CUnicodeString title = Msi::GetProperty(session, L"MT_NetworkLocationPathIsEmpty");
   wchar_t displayName[MAX_PATH] = {};
-  BROWSEINFOW info{};
-  info.hwndOwner = Msi::FindInstallerWindow(session);
-  info.pidlRoot = root.Get();
-  info.pszDisplayName = displayName;
-  info.lpszTitle = title.c_str();
-  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_VALIDATE | BIF_NEWDIALOGSTYLE;  // 0x71
-  info.lpfn = EnableOkForFolders;
-  const Msi::CItemList chosen(Msi::FolderBrowser().BrowseForFolder(info));
+  const Msi::CItemList chosen =
+      Browse(session, root, title, BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_VALIDATE | BIF_NEWDIALOGSTYLE,  // 0x71
+             displayName, EnableOkForFolders);
   wchar_t path[MAX_PATH];
   if (chosen && ::SHGetPathFromIDListW(chosen.Get(), path)) {
     Msi::SetProperty(session, target, path);
@@ -286,14 +295,8 @@ UINT GetNetComputerListBody(MSIHANDLE session) {
     Vrn::RaiseComError(result);
   }
   const CUnicodeString title = Msi::GetProperty(session, L"MT_GetNetComputerList_TITLE");
-  wchar_t displayName[MAX_PATH + 1] = {};  // 261 characters
-  BROWSEINFOW info{};
-  info.hwndOwner = Msi::FindInstallerWindow(session);
-  info.pidlRoot = root.Get();
-  info.pszDisplayName = displayName;
-  info.lpszTitle = title.c_str();
-  info.ulFlags = BIF_BROWSEFORCOMPUTER;  // 0x1000
-  if (Msi::CItemList(Msi::FolderBrowser().BrowseForFolder(info)))
+  wchar_t displayName[MAX_PATH + 1] = {};                                // 261 characters
+  if (Browse(session, root, title, BIF_BROWSEFORCOMPUTER, displayName))  // 0x1000
     Msi::SetProperty(session, L"NET_COMPUTER_NAME", displayName);
   return ERROR_SUCCESS;
 }
