@@ -1,0 +1,16 @@
+// The real browse dialog, in a child process with a time limit: without a display it cannot open
+// and comes back at once with nothing chosen.
+#include <gtest/gtest.h>
+
+#include "ChildProcessTest.h"
+#include "FolderBrowser.h"
+
+TIMED_CHILD_TEST(FolderBrowserReal, ReturnsWithoutADisplay, 60000) {
+  wchar_t displayName[MAX_PATH] = {};
+  BROWSEINFOW info{};
+  info.pszDisplayName = displayName;
+  info.lpszTitle = L"Orvant test";
+  info.ulFlags = BIF_BROWSEFORCOMPUTER;
+  const Msi::CItemList chosen(Msi::CFolderBrowser().BrowseForFolder(info));
+  EXPECT_FALSE(chosen);
+}
