@@ -147,6 +147,12 @@ CUnicodeString WordStartupFolder(uint32_t version) {
 // The path in the ANSI code page, for the narrow retries of file operations.
 std::string NarrowPath(const CUnicodeString& path) { return path.ToCodePage(CP_ACP); }
 
+void ClearReadOnly(const CUnicodeString& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
 // Deletes the file now, or else at the next restart.
 DelayedResult DelayDeleteFile(const CUnicodeString& path) {
   CustomActionLog() << L"delayDeleteFile = " << path << L"\r\n";
@@ -154,9 +160,7 @@ DelayedResult DelayDeleteFile(const CUnicodeString& path) {
     LogLine(L"delayDeleteFile not access");
     return DelayedResult::Done;
   }
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
-    ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  ClearReadOnly(path);
   if (::DeleteFileW(path.c_str())) return DelayedResult::Done;
   LogLastError(::GetLastError());
   LogLine(L"::DeleteFile failed");
@@ -187,7 +191,10 @@ void SetForEveryoneAccess(const CUnicodeString& path) {
 // Moves the file onto the target now (everyone then gets full access to it), or else at the next
 // restart.
 DelayedResult DelayMoveFile(const CUnicodeString& source, const CUnicodeString& target) {
-  if (Vrn::FileExists(target)) ::DeleteFileW(target.c_str());  // a target held open stays; see below
+  if (Vrn::FileExists(target)) {
+    ClearReadOnly(target);
+    ::DeleteFileW(target.c_str());  // a target held open stays; see below
+  }
   CustomActionLog() << L"delayMoveFile = " << target << L"\r\n";
   bool moved = ::MoveFileW(source.c_str(), target.c_str());
   if (!moved) {
@@ -244,9 +251,7 @@ UINT AddIconToWordBody(MSIHANDLE session) {
   const CUnicodeString source = Vrn::JoinPath(installFolder, templateName);
   const CUnicodeString copy = FreeTemporaryName(Vrn::TemporaryDirectory());
   if (!::CopyFileW(source.c_str(), copy.c_str(), FALSE)) Vrn::RaiseFileError(source);
-  const DWORD attributes = ::GetFileAttributesW(copy.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
-    ::SetFileAttributesW(copy.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  ClearReadOnly(copy);
 
   const CUnicodeString target = Vrn::JoinPath(startupFolder, templateName);
   if (DelayMoveFile(copy, target) == DelayedResult::Failed) {

@@ -44,35 +44,31 @@ class CPendingRenamesGuard {
   CPendingRenamesGuard() {
     RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, nullptr, 0,
                     KEY_ALL_ACCESS, nullptr, m_key.Put(), nullptr);
-    m_existed = Read(m_saved);
+    m_saved = Pending();
   }
   ~CPendingRenamesGuard() {
-    if (m_existed)
+    std::replace(m_saved.begin(), m_saved.end(), L'|', L'\0');
+    if (m_saved.empty())
+      RegDeleteValueW(m_key.Get(), kValue);
+    else
       RegSetValueExW(m_key.Get(), kValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(m_saved.data()),
                      static_cast<DWORD>(m_saved.size() * sizeof(wchar_t)));
-    else
-      RegDeleteValueW(m_key.Get(), kValue);
   }
-  // The list as it is now, zeros shown as '|'.
+  // The list as it is now, zeros shown as '|'; empty without one.
   std::wstring Pending() const {
-    std::wstring now;
-    Read(now);
-    std::replace(now.begin(), now.end(), L'\0', L'|');
-    return now;
+    DWORD size = 0;
+    RegQueryValueExW(m_key.Get(), kValue, nullptr, nullptr, nullptr, &size);
+    std::wstring list(size / sizeof(wchar_t), L'\0');
+    if (RegQueryValueExW(m_key.Get(), kValue, nullptr, nullptr, reinterpret_cast<BYTE*>(list.data()), &size))
+      list.clear();
+    std::replace(list.begin(), list.end(), L'\0', L'|');
+    return list;
   }
 
  private:
-  bool Read(std::wstring& value) const {
-    DWORD size = 0;
-    if (RegQueryValueExW(m_key.Get(), kValue, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) return false;
-    value.assign(size / sizeof(wchar_t), L'\0');
-    return RegQueryValueExW(m_key.Get(), kValue, nullptr, nullptr, reinterpret_cast<BYTE*>(value.data()), &size) ==
-           ERROR_SUCCESS;
-  }
   static constexpr wchar_t kValue[] = L"PendingFileRenameOperations";
   Vrn::CRegKeyHandle m_key;
   std::wstring m_saved;
-  bool m_existed = false;
 };
 
 // A file held open the way Word holds its start-up templates: no sharing for delete or write.
