@@ -40,12 +40,6 @@ enum class DelayedResult : int { Done = 0, Scheduled = 1, Failed = 2 };
 void LogLine(std::wstring_view text) { CustomActionLog() << text << L"\r\n"; }
 void LogLastError(DWORD code) { CustomActionLog() << L"ERROR: GetLastError = " << uint32_t{code} << L"\r\n"; }
 
-CUnicodeString RequiredProperty(MSIHANDLE session, const wchar_t* name) {
-  CUnicodeString value = GetProperty(session, name);
-  Vrn::Check(!value.IsEmpty());
-  return value;
-}
-
 // The named value of root\path (default view); empty when the key or the value is missing.
 CUnicodeString ReadRegistryText(HKEY root, const CUnicodeString& path, const wchar_t* name = L"") {
   CRegistryKey key;
@@ -244,9 +238,9 @@ UINT AddIconToWordBody(MSIHANDLE session) {
   const CUnicodeString startupFolder = GetProperty(session, L"WordStartUpPath");
   if (startupFolder.IsEmpty()) return ERROR_SUCCESS;
   Vrn::CreateDirectoryWithParents(startupFolder);
-  const CUnicodeString templateName = RequiredProperty(session, L"WordTemplate");
-  const CUnicodeString recordKey = RequiredProperty(session, L"WordTemplateReg");
-  const CUnicodeString installFolder = RequiredProperty(session, L"INSTALLDIR");
+  const CUnicodeString templateName = GetRequiredProperty(session, L"WordTemplate");
+  const CUnicodeString recordKey = GetRequiredProperty(session, L"WordTemplateReg");
+  const CUnicodeString installFolder = GetRequiredProperty(session, L"INSTALLDIR");
 
   const CUnicodeString source = Vrn::JoinPath(installFolder, templateName);
   const CUnicodeString copy = FreeTemporaryName(Vrn::TemporaryDirectory());
@@ -265,12 +259,12 @@ UINT AddIconToWordBody(MSIHANDLE session) {
 }
 
 UINT RemoveTemplates(MSIHANDLE session) {
-  const CUnicodeString recordKey = RequiredProperty(session, L"WordTemplateReg");
+  const CUnicodeString recordKey = GetRequiredProperty(session, L"WordTemplateReg");
   const CUnicodeString recorded = ReadRegistryText(HKEY_LOCAL_MACHINE, recordKey, kWordIconValue);
   if (DelayDeleteFile(recorded) == DelayedResult::Failed) return ERROR_SUCCESS;
   const CUnicodeString startupFolder = GetProperty(session, L"WordStartUpPath");
   if (startupFolder.IsEmpty()) return ERROR_SUCCESS;
-  const CUnicodeString oldTemplate = Vrn::JoinPath(startupFolder, RequiredProperty(session, L"WordTemplate"));
+  const CUnicodeString oldTemplate = Vrn::JoinPath(startupFolder, GetRequiredProperty(session, L"WordTemplate"));
   CustomActionLog() << L"RemoveIconFromWord oldMacroPath=" << oldTemplate << L"\r\n";
   DelayDeleteFile(oldTemplate);
   return ERROR_SUCCESS;

@@ -45,13 +45,6 @@ constexpr CNamedView kRemovalViews[] = {{RegistryView::Thirty2, L"32"}, {Registr
 
 void LogLine(std::wstring_view text) { CustomActionLog() << text << L"\r\n"; }
 
-// The property's value, which must not be empty (internal error otherwise).
-CUnicodeString RequiredProperty(MSIHANDLE session, const wchar_t* name) {
-  CUnicodeString value = GetProperty(session, name);
-  Vrn::Check(!value.IsEmpty());
-  return value;
-}
-
 // Only the exact texts "0" and "1" choose another root than HKEY_LOCAL_MACHINE.
 HKEY RootFromText(const CUnicodeString& text) {
   if (text == L"0") return HKEY_CLASSES_ROOT;
@@ -65,9 +58,9 @@ void StoreMachineString(const wchar_t* key, const wchar_t* name, const CUnicodeS
 
 UINT WriteRegistryBody(MSIHANDLE session) {
   CustomActionLog() << L"WriteRegistry\r\n\r\n";
-  const CUnicodeString key = RequiredProperty(session, L"WR_KEY");
+  const CUnicodeString key = GetRequiredProperty(session, L"WR_KEY");
   const CUnicodeString valueName = GetPropertySilent(session, L"WR_VALUE_NAME");
-  const CUnicodeString value = RequiredProperty(session, L"WR_VALUE");
+  const CUnicodeString value = GetRequiredProperty(session, L"WR_VALUE");
   const HKEY root = RootFromText(GetPropertySilent(session, L"WR_ROOT"));
   CRegistryKey opened;
   if (!opened.Open(root, key, RegistryMode::Write, RegistryView::Default)) {
@@ -229,7 +222,7 @@ bool EnsureFolder(const CUnicodeString& folder) {
 
 UINT KeepRegistryBody(MSIHANDLE session) {
   CustomActionLog() << L"KeepRegistry_OV_SaveReg\r\n\r\n";
-  const CUnicodeString fileName = RequiredProperty(session, L"SAVE_REG_FILE");
+  const CUnicodeString fileName = GetRequiredProperty(session, L"SAVE_REG_FILE");
   CSaveTables tables;
   WithActiveDatabase(session, [&](MSIHANDLE database) {
     using enum RegistryRowColumn;
@@ -259,7 +252,7 @@ UINT KeepRegistryBody(MSIHANDLE session) {
 
 UINT WriteInsDirForUnpublishProductBody(MSIHANDLE session) {
   CustomActionLog() << L"WriteInsDirForUnpublishProduct\r\n\r\n";
-  StoreMachineString(kSetupKey, L"INSTALLDIR", RequiredProperty(session, L"INSTALLDIR"));
+  StoreMachineString(kSetupKey, L"INSTALLDIR", GetRequiredProperty(session, L"INSTALLDIR"));
   return ERROR_SUCCESS;
 }
 
