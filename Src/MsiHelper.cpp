@@ -384,3 +384,13 @@ int SendProgress(MSIHANDLE session, int field1, int field2, int field3, int fiel
 }
 
 }  // namespace Msi
+
+namespace Msi {
+
+CUnicodeString GetRequiredProperty(MSIHANDLE session, const CUnicodeString& name) {
+  CUnicodeString value = GetProperty(session, name);
+  Vrn::Check(!value.IsEmpty());
+  return value;
+}
+
+}  // namespace Msi

@@ -95,3 +95,10 @@ void SetCancelButton(MSIHANDLE session, bool enabled);
 int SendProgress(MSIHANDLE session, int field1, int field2, int field3, int field4);
 
 }  // namespace Msi
+
+namespace Msi {
+
+// GetProperty for a property the package must set: an empty value is an internal error.
+CUnicodeString GetRequiredProperty(MSIHANDLE session, const CUnicodeString& name);
+
+}  // namespace Msi

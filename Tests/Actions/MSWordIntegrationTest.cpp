@@ -1,0 +1,244 @@
+// Word integration: the start-up folder chosen from a registered Word, the template placed and
+// recorded (now, or at the next restart when Word holds the old one open), and removed again.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "ClassesRootKey.h"
+#include "Files.h"
+#include "RegistryKey.h"
+#include "SessionTestSupport.h"
+#include "TestPackage.h"
+#include "TestSupport.h"
+
+using SessionTests::ActionLog;
+using SessionTests::Utf8;
+using Vrn::CRegistryKey;
+using Vrn::CUnicodeString;
+using Vrn::RegistryMode;
+
+namespace {
+
+constexpr wchar_t kWordClassId[] = L"{000209FF-0000-0000-C000-000000000046}";
+constexpr wchar_t kRecordKey[] = L"SOFTWARE\\OrvTest\\Word";
+
+void WriteValue(HKEY root, const CUnicodeString& key, const wchar_t* name, const CUnicodeString& value) {
+  CRegistryKey opened;
+  ASSERT_TRUE(opened.Open(root, key, RegistryMode::Write));
+  opened.WriteString(name, value);
+}
+
+CUnicodeString ReadValue(HKEY root, const CUnicodeString& key, const wchar_t* name) {
+  CRegistryKey opened;
+  return opened.Open(root, key, RegistryMode::Read) ? opened.ReadString(name, L"<missing>") : L"<missing>";
+}
+
+bool Contains(const CUnicodeString& text, std::wstring_view part) { return text.Find(part) != CUnicodeString::npos; }
+
+// Wine writes PendingFileRenameOperations by the key's absolute name, past any override of
+// HKEY_LOCAL_MACHINE: the guard holds the real key (opened before the test's isolation) and puts
+// the value back as it was.
+class CPendingRenamesGuard {
+ public:
+  CPendingRenamesGuard() {
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, nullptr, 0,
+                    KEY_ALL_ACCESS, nullptr, m_key.Put(), nullptr);
+    m_saved = Pending();
+  }
+  ~CPendingRenamesGuard() {
+    std::replace(m_saved.begin(), m_saved.end(), L'|', L'\0');
+    if (m_saved.empty())
+      RegDeleteValueW(m_key.Get(), kValue);
+    else
+      RegSetValueExW(m_key.Get(), kValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(m_saved.data()),
+                     static_cast<DWORD>(m_saved.size() * sizeof(wchar_t)));
+  }
+  // The list as it is now, zeros shown as '|'; empty without one.
+  std::wstring Pending() const {
+    DWORD size = 0;
+    RegQueryValueExW(m_key.Get(), kValue, nullptr, nullptr, nullptr, &size);
+    std::wstring list(size / sizeof(wchar_t), L'\0');
+    if (RegQueryValueExW(m_key.Get(), kValue, nullptr, nullptr, reinterpret_cast<BYTE*>(list.data()), &size))
+      list.clear();
+    std::replace(list.begin(), list.end(), L'\0', L'|');
+    return list;
+  }
+
+ private:
+  static constexpr wchar_t kValue[] = L"PendingFileRenameOperations";
+  Vrn::CRegKeyHandle m_key;
+  std::wstring m_saved;
+};
+
+// A file held open the way Word holds its start-up templates: no sharing for delete or write.
+Vrn::CFileHandle HoldOpen(const CUnicodeString& path) {
+  return Vrn::CFileHandle(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+class WordIntegrationTest : public ::testing::Test {
+ protected:
+  WordIntegrationTest() {
+    Vrn::CreateDirectoryWithParents(appData);
+    Vrn::CreateDirectoryWithParents(folder / L"Office");
+    TestSupport::WriteBytes(folder / L"Office\\WINWORD.EXE", "MZ");
+    TestSupport::WriteBytes(folder / L"blocker", "a file where a folder should be");
+  }
+  void RegisterWord(const wchar_t* currentVersion, const CUnicodeString& serverCommand) {
+    WriteValue(HKEY_CLASSES_ROOT, L"Word.Application\\CurVer", L"", currentVersion);
+    WriteValue(HKEY_CLASSES_ROOT, L"Word.Application\\CLSID", L"", kWordClassId);
+    WriteValue(HKEY_CLASSES_ROOT, L"CLSID\\" + CUnicodeString(kWordClassId) + L"\\LocalServer32", L"", serverCommand);
+  }
+
+  CPendingRenamesGuard pendingRenames;  // first: it must see the real HKEY_LOCAL_MACHINE
+  TestSupport::CMachineIsolation isolation;
+  TestSupport::CTempFolder folder;
+  CUnicodeString appData = folder / L"AppData";
+};
+
+TEST_F(WordIntegrationTest, StartupFolderFollowsTheVersionAndTheFirstWritableCandidate) {
+  const struct {
+    const wchar_t* currentVersion;
+    const wchar_t* startupPath;  // Word's setting below the test folder; null: not set
+    const wchar_t* server;       // the program of LocalServer32, below the test folder
+    const wchar_t* expected;     // below the test folder; empty: no folder
+    const wchar_t* templateName;
+    const wchar_t* logged;
+  } cases[] = {
+      {L"Word.Application.16", L"custom", L"Office\\WINWORD.EXE", L"custom", L"New.dotm", nullptr},
+      {L"Word.Application.16", nullptr, L"Office\\WINWORD.EXE", L"AppData\\Microsoft\\Word\\Startup", L"New.dotm",
+       L"getStartupPath STARTUP-PATH=\r\n"},
+      {L"Word.Application.12", L"blocker\\sub", L"Office\\WINWORD.EXE", L"AppData\\Microsoft\\Word\\Startup",
+       L"New.dotm", L"MakeDir exception\r\n"},
+      {L"Word.Application.11", L"custom", L"Office\\WINWORD.EXE", L"custom", L"Old.dot", nullptr},
+      {L"Word.Application", nullptr, L"Office\\WINWORD.EXE", L"Office\\Startup", L"Old.dot",
+       L"CWordInfo version=word.application\r\n"},
+      {L"word.application.abc", L"custom", L"Office\\winword.dll", L"", L"Old.dot", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf8(c.currentVersion));
+    TestSupport::CMachineIsolation caseIsolation;
+    // No Word is installed in the test prefix: its registration is the test's own.
+    const TestSupport::CClassesRootKey wordApplication(L"Word.Application");
+    const TestSupport::CClassesRootKey wordClass(L"CLSID\\" + CUnicodeString(kWordClassId));
+    // The user's application data, as the shell finds it, inside the test folder.
+    WriteValue(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+               L"AppData", appData);
+    RegisterWord(c.currentVersion, (folder / c.server) + L" /Automation");
+    const CUnicodeString curVer = c.currentVersion;
+    const CUnicodeString number = curVer.Length() > 17 ? curVer.Mid(17) : CUnicodeString();
+    if (c.startupPath)
+      WriteValue(HKEY_CURRENT_USER, L"Software\\Microsoft\\Office\\" + number + L".0\\Word\\Options", L"STARTUP-PATH",
+                 folder / c.startupPath);
+    TestSupport::CTestPackage package;
+    package.AddProperty(L"WordTemplate12", L"New.dotm");
+    package.AddProperty(L"WordTemplateDefault", L"Old.dot");
+    package.Open();
+    EXPECT_EQ(package.Call("GetWordStartUpPathAndTemplateName"), 0u);
+    EXPECT_EQ(package.Property(L"WordStartUpPath"), *c.expected ? folder / c.expected : CUnicodeString());
+    EXPECT_EQ(package.Property(L"WordTemplate"), c.templateName);
+    if (*c.expected) {
+      EXPECT_TRUE(Vrn::DirectoryExists(folder / c.expected));
+    }
+    if (c.logged) {
+      EXPECT_TRUE(Contains(ActionLog(package), c.logged)) << Utf8(ActionLog(package));
+    }
+  }
+}
+
+class AddIconToWordTest : public WordIntegrationTest {
+ protected:
+  AddIconToWordTest() {
+    Vrn::CreateDirectoryWithParents(folder / L"Install");
+    TestSupport::WriteBytes(source, "new template");
+    SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_READONLY);
+    package.AddProperty(L"WordStartUpPath", startup);
+    package.AddProperty(L"WordTemplate", L"Orvant.dotm");
+    package.AddProperty(L"WordTemplateReg", kRecordKey);
+    package.AddProperty(L"INSTALLDIR", folder / L"Install\\");
+  }
+  // A read-only file would stay behind in the test folder.
+  ~AddIconToWordTest() override { SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL); }
+  CUnicodeString source = folder / L"Install\\Orvant.dotm";
+  CUnicodeString startup = folder / L"Word\\Startup";
+  CUnicodeString target = startup + L"\\Orvant.dotm";
+  TestSupport::CTestPackage package;
+};
+
+TEST_F(AddIconToWordTest, PlacesAWritableCopyAndRecordsIt) {
+  package.Open();
+  EXPECT_EQ(package.Call("AddIconToWord"), 0u);
+  EXPECT_EQ(TestSupport::ReadBytes(target), "new template");
+  EXPECT_EQ(GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kRecordKey, L"WordIconPath"), target);
+  EXPECT_TRUE(Vrn::ListDirectory(Vrn::TemporaryDirectory(), L"~ov*.TMP").empty());
+  const CUnicodeString log = ActionLog(package);
+  EXPECT_TRUE(Contains(log, L"delayMoveFile = " + target + L"\r\nsetForEveryoneAccess : OK\r\n")) << Utf8(log);
+  EXPECT_EQ(pendingRenames.Pending().find(target.View()), std::wstring::npos);
+}
+
+TEST_F(AddIconToWordTest, ATemplateWordHoldsOpenIsReplacedAtTheNextRestartAndStillRecorded) {
+  Vrn::CreateDirectoryWithParents(startup);
+  TestSupport::WriteBytes(target, "old template");
+  const Vrn::CFileHandle held = HoldOpen(target);
+  ASSERT_TRUE(held);
+  package.Open();
+  EXPECT_EQ(package.Call("AddIconToWord"), 0u);
+  EXPECT_EQ(TestSupport::ReadBytes(target), "old template");
+  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kRecordKey, L"WordIconPath"), target);
+  // The copy waits in the temporary folder; the restart replaces the target with it ("!").
+  const std::vector<Vrn::CDirectoryEntry> copies = Vrn::ListDirectory(Vrn::TemporaryDirectory(), L"~ov*.TMP");
+  ASSERT_EQ(copies.size(), 1u);
+  const std::wstring added = pendingRenames.Pending();
+  EXPECT_NE(added.find(copies[0].fullPath.View()), std::wstring::npos) << Utf8(added);
+  EXPECT_NE(added.find(L"|!\\??\\" + target.ToStdString()), std::wstring::npos) << Utf8(added);
+  EXPECT_TRUE(Contains(ActionLog(package), L"delayMoveFile MoveFileA\r\n"));
+  Vrn::RemoveFile(copies[0].fullPath);
+}
+
+TEST_F(WordIntegrationTest, RemoveDeletesTheRecordedTemplateAndTheOneInTheStartupFolder) {
+  const CUnicodeString recorded = folder / L"Recorded.dotm";
+  const CUnicodeString startup = folder / L"Startup";
+  const CUnicodeString inStartup = startup + L"\\Orvant.dotm";
+  enum class Recorded { ReadOnly, Gone, HeldOpen };
+  const struct {
+    Recorded recorded;
+    const wchar_t* logged;
+    bool scheduled;
+  } cases[] = {
+      {Recorded::ReadOnly, L"delayDeleteFile = ", false},
+      {Recorded::Gone, L"delayDeleteFile not access\r\n", false},
+      {Recorded::HeldOpen, L"::DeleteFile failed\r\nERROR: GetLastError = 32\r\n::DeleteFileA failed\r\n", true},
+  };
+  for (const auto& c : cases) {
+    Vrn::CreateDirectoryWithParents(startup);
+    TestSupport::WriteBytes(inStartup, "template");
+    if (c.recorded != Recorded::Gone) TestSupport::WriteBytes(recorded, "template");
+    if (c.recorded == Recorded::ReadOnly) SetFileAttributesW(recorded.c_str(), FILE_ATTRIBUTE_READONLY);
+    Vrn::CFileHandle held;
+    if (c.recorded == Recorded::HeldOpen) held = HoldOpen(recorded);
+    WriteValue(HKEY_LOCAL_MACHINE, kRecordKey, L"WordIconPath", recorded);
+    TestSupport::CTestPackage package;
+    package.AddProperty(L"WordTemplateReg", kRecordKey);
+    package.AddProperty(L"WordStartUpPath", startup);
+    package.AddProperty(L"WordTemplate", L"Orvant.dotm");
+    package.Open();
+    EXPECT_EQ(package.Call("RemoveIconFromWord"), 0u);
+    const CUnicodeString log = ActionLog(package);
+    EXPECT_TRUE(Contains(log, c.logged)) << Utf8(log);
+    EXPECT_TRUE(Contains(log, L"RemoveIconFromWord oldMacroPath=" + inStartup + L"\r\n"));
+    EXPECT_FALSE(Vrn::PathExists(inStartup));
+    EXPECT_EQ(Vrn::PathExists(recorded), c.scheduled);
+    EXPECT_EQ(pendingRenames.Pending().find(L"\\??\\" + recorded.ToStdString() + L"||") != std::wstring::npos,
+              c.scheduled);
+    held.Reset();
+    DeleteFileW(recorded.c_str());
+  }
+  TestSupport::CTestPackage unnamed;
+  unnamed.Open();
+  EXPECT_EQ(unnamed.Call("RemoveIconFromWord"), 1603u);
+  EXPECT_TRUE(Contains(ActionLog(unnamed), L"ERROR: "));
+}
+
+}  // namespace
