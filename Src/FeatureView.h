@@ -10,6 +10,10 @@
 
 namespace Msi {
 
+// Language features are named this followed by the Orvant language id ("UILang1"); resource
+// modules are named a language feature's name, "_" and the main feature's name ("UILang1_Main").
+inline constexpr wchar_t kLanguageFeaturePrefix[] = L"UILang";
+
 // The Feature column of every row of the package's Feature table, in the order the view returns
 // them. A package without the table, or a failed read, is an internal error.
 std::vector<CUnicodeString> ReadFeatureNames(MSIHANDLE session);

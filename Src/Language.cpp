@@ -56,7 +56,6 @@ constexpr std::array<CLanguageRow, kLanguageCount> BuildLanguageTable() {
 }
 constexpr std::array<CLanguageRow, kLanguageCount> kLanguages = BuildLanguageTable();
 
-constexpr wchar_t kLanguageFeaturePrefix[] = L"UILang";
 constexpr size_t kLanguageFeaturePrefixLength = std::size(kLanguageFeaturePrefix) - 1;
 
 void LogActionName(const wchar_t* name) { CustomActionLog() << name << L"\r\n\r\n"; }

@@ -21,7 +21,6 @@ namespace {
 using Msi::CFeatureState;
 using Msi::CUnicodeString;
 
-constexpr wchar_t kLanguageFeaturePrefix[] = L"UILang";
 // REINSTALLMODE_FILEEQUALVERSION | REINSTALLMODE_MACHINEDATA | REINSTALLMODE_SHORTCUT.
 constexpr DWORD kReinstallMode = 0x288;
 
@@ -62,7 +61,7 @@ struct CResourceModule {
 };
 
 std::optional<CResourceModule> SplitResourceModule(const CUnicodeString& name) {
-  if (!name.StartsWith(kLanguageFeaturePrefix)) return {};
+  if (!name.StartsWith(Msi::kLanguageFeaturePrefix)) return {};
   const size_t underscore = name.Find(L'_');
   if (underscore == CUnicodeString::npos || underscore + 1 == name.Length()) return {};
   return CResourceModule{name.Left(underscore), name.Mid(underscore + 1)};
@@ -73,9 +72,9 @@ UINT SetFeaturesResModulesStateBody(MSIHANDLE session) {
     const std::optional<CResourceModule> module = SplitResourceModule(name);
     if (!module) continue;
     const std::optional<CFeatureState> language = Msi::TryFeatureState(session, module->languageFeature);
-    const std::optional<CFeatureState> main = Msi::TryFeatureState(session, module->mainFeature);
-    if (!language || !main) continue;
-    const bool local = Msi::FeatureWillBeLocal(*language) && Msi::FeatureWillBeLocal(*main);
+    const std::optional<CFeatureState> mainFeature = Msi::TryFeatureState(session, module->mainFeature);
+    if (!language || !mainFeature) continue;
+    const bool local = Msi::FeatureWillBeLocal(*language) && Msi::FeatureWillBeLocal(*mainFeature);
     // A module the installer refuses to change keeps its state; the others are still adjusted.
     MsiSetFeatureStateW(session, name.c_str(), local ? INSTALLSTATE_LOCAL : INSTALLSTATE_ABSENT);
   }

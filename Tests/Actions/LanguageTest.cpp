@@ -96,6 +96,11 @@ class LanguageActionsTest : public ::testing::Test {
 };
 
 TEST_F(LanguageActionsTest, CheckUILanguage) {
+  // The action makes the product name the caption of the library's boxes, process-wide.
+  struct CTitleRestore {
+    CUnicodeString title = Vrn::ApplicationTitle();
+    ~CTitleRestore() { Vrn::SetApplicationTitle(title); }
+  } restore;
   const MSIHANDLE session = package.Open();
   locales.missing = {0x419};
   constexpr wchar_t kNoTransform[] =
