@@ -205,6 +205,9 @@ TEST_F(WebConfigTest, UpgradeMergeReplaysCorpus) {
     EXPECT_EQ(ReadBytes(tempDir + L"\\" + app + L"\\Web.config"), ReadBytes(input.fullPath));
     WriteBytes(AppConfig(app), ReadBytes(input.fullPath.Left(input.fullPath.Length() - 13) + L".installed.config"));
   }
+  // A saved application the new version no longer installs.
+  Vrn::CreateDirectoryWithParents(tempDir + L"\\gone-app");
+  WriteBytes(tempDir + L"\\gone-app\\Web.config", "<configuration/>");
   const size_t logged = ActionLog(package).Length();
   EXPECT_EQ(UpdateWebConfigs_Make(package.Session()), 0u);
   const CUnicodeString log = LogSince(logged);
@@ -220,7 +223,7 @@ TEST_F(WebConfigTest, UpgradeMergeReplaysCorpus) {
        {L"UpdateWebConfigs_Make >>> " + tempDir +
             L"\\utf8-mark-crlf\\Web.config\r\nUpdateWebConfigs_Make >>> codepage=65001",
         L"UpdateWebConfigs_Make <<< " + utf8App + L"old:30 new:90\r\n",
-        L"UpdateWebConfigs_Make <<< " + utf8App + L"old:Hello new:Grüße – привет\r\n", CUnicodeString(L"codepage=1200"),
+        L"UpdateWebConfigs_Make <<< " + utf8App + L"old:Hello new:Grüße – ??????\r\n", CUnicodeString(L"codepage=1200"),
         CUnicodeString(L"codepage=0"),
         L"UpdateWebConfigs_Make !!! " + AppConfig(L"value-before-key-and-other-attribute") +
             L"not value:description\r\n",
@@ -228,7 +231,7 @@ TEST_F(WebConfigTest, UpgradeMergeReplaysCorpus) {
             L"\\saved-root-not-configuration\\Web.config[root == 0 || root->Name() != configuration]\r\n",
         L"UpdateWebConfigs_Make !!! : " + tempDir +
             L"\\saved-empty-file\\Web.config[root == 0 || root->Name() != configuration]\r\n",
-        L"UpdateWebConfigs_Make !!! " + missing + L"not access\r\n",
+        L"UpdateWebConfigs_Make !!! " + AppConfig(L"gone-app") + L"not access\r\n",
         CUnicodeString(L"UpdateWebConfigs_Make END\r\n\r\n")})
     EXPECT_TRUE(Contains(log, line)) << line.ToUtf8();
 }
