@@ -264,6 +264,28 @@ void ForEachSetting(Tarsel::CXMLNode& root, Visit visit) {
       visit(*add);
 }
 
+// Log lines gathered during one merge and appended to the custom-action log at once, also when the
+// merge fails: every append opens and closes the log file, which for thousands of changed values
+// costs far more than the merge itself.
+class CGatheredLog {
+ public:
+  CGatheredLog() = default;
+  CGatheredLog(const CGatheredLog&) = delete;
+  CGatheredLog& operator=(const CGatheredLog&) = delete;
+  ~CGatheredLog() { Flush(); }
+  void Flush() {
+    if (!m_text.IsEmpty()) Log() << m_text;
+    m_text.Clear();
+  }
+  CGatheredLog& operator<<(std::wstring_view text) {
+    m_text += text;
+    return *this;
+  }
+
+ private:
+  CUnicodeString m_text;
+};
+
 // The saved entries in document order; the texts stay owned by the parser's tree.
 struct CSavedEntries {
   std::vector<const CUnicodeString*> keys;
@@ -293,11 +315,12 @@ bool MergeWebConfig(const CUnicodeString& savedPath, const CUnicodeString& insta
   Tarsel::CXMLParser savedParser;
   Tarsel::CXMLNode* savedRoot = ConfigurationRoot(savedParser, savedPath);
   if (savedRoot == nullptr) return false;
-  Log() << L"UpdateWebConfigs_Make >>> " << savedPath << L"\r\n";
+  CGatheredLog log;
+  log << L"UpdateWebConfigs_Make >>> " << savedPath << L"\r\n";
 
   const CSavedEntries entries = CollectSavedEntries(*savedRoot);
   const unsigned codePage = Vrn::ByteOrderMarkCodePage(savedPath);
-  Log() << L"UpdateWebConfigs_Make >>> codepage=" << static_cast<uint32_t>(codePage) << L"\r\n";
+  log << L"UpdateWebConfigs_Make >>> codepage=" << CUnicodeString::FromUInt(codePage) << L"\r\n";
   Vrn::Check(entries.keys.size() == entries.values.size());
   // Of repeated keys the later entry wins, as it does when the configuration is read. A hash map
   // keeps the merge linear in the number of entries.
@@ -306,9 +329,10 @@ bool MergeWebConfig(const CUnicodeString& savedPath, const CUnicodeString& insta
   for (size_t i = 0; i < entries.keys.size(); ++i) saved[entries.keys[i]->View()] = *entries.values[i];
 
   if (!Vrn::FileExists(installedPath)) {
-    Log() << L"UpdateWebConfigs_Make !!! " << installedPath << L"not access" << L"\r\n";
+    log << L"UpdateWebConfigs_Make !!! " << installedPath << L"not access" << L"\r\n";
     return false;
   }
+  log.Flush();  // the parse below logs on its own
   Tarsel::CXMLParser installedParser;
   Tarsel::CXMLNode* installedRoot = ConfigurationRoot(installedParser, installedPath);
   if (installedRoot == nullptr) return false;
@@ -322,13 +346,13 @@ bool MergeWebConfig(const CUnicodeString& savedPath, const CUnicodeString& insta
       Vrn::Check(i + 1 < add.AttributeCount());
       const CUnicodeString& next = add.AttributeName(i + 1);
       if (next != L"value") {
-        Log() << L"UpdateWebConfigs_Make !!! " << installedPath << L"not value:" << next << L"\r\n";
+        log << L"UpdateWebConfigs_Make !!! " << installedPath << L"not value:" << next << L"\r\n";
         continue;
       }
       const CUnicodeString old = add.AttributeValue(i + 1);
       if (old == found->second) continue;
       add.SetAttribute(L"value", found->second);
-      Log() << L"UpdateWebConfigs_Make <<< " << installedPath << L"old:" << old << L" new:" << found->second << L"\r\n";
+      log << L"UpdateWebConfigs_Make <<< " << installedPath << L"old:" << old << L" new:" << found->second << L"\r\n";
       changed = true;
     }
   });

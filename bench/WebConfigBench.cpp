@@ -18,7 +18,7 @@ constexpr size_t kTargetBytes = 5u << 20;
 
 // A web.config of kEntries settings padded with a description element per entry to about 5 MB.
 std::string GenerateConfig(const char* valuePrefix) {
-  const std::string padding(kTargetBytes / kEntries - 120, 'p');
+  const std::string padding(kTargetBytes / kEntries - 95, 'p');
   std::string text = "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<configuration>\r\n  <appSettings>\r\n";
   for (int i = 0; i < kEntries; ++i)
     text += "    <add key=\"Application.Setting." + std::to_string(i) + "\" value=\"" + valuePrefix +
