@@ -203,6 +203,10 @@ UINT UpdateWebConfigsPrepareBody(MSIHANDLE session) {
   const std::vector<CUnicodeString> applications = SplitList(RequiredProperty(session, L"UWC_List"));
   const CUnicodeString mainFolder = UpgradeMainFolder(session);
   Vrn::Check(!applications.empty());
+  // Single folder names only: a path would save files outside the temporary folder.
+  for (const CUnicodeString& application : applications)
+    Vrn::Check(application.View().find_first_of(L"\\/:") == std::wstring_view::npos && application != L"." &&
+               application != L"..");
   // Outlives this action: Make or Copy consumes and removes it.
   const CUnicodeString saved = Vrn::CreateUniqueTempFolder(kUpgradeTempPrefix);
   for (const CUnicodeString& application : applications) {

@@ -307,6 +307,13 @@ TEST_F(WebConfigTest, UpgradeMergeRefusesBadInputAndLeavesTheFileAlone) {
     EXPECT_EQ(UpdateWebConfigs_Prepare(package.Session()), 1603u);
     package.SetProperty(property, value);
   }
+  // Application names that are not single folder names.
+  for (const wchar_t* list : {L"Web,..\\..\\Windows", L"Web,.", L"C:Web", L"Web/Sub"}) {
+    package.SetProperty(L"UWC_List", list);
+    package.SetProperty(L"UWC_TempDir", L"");
+    EXPECT_EQ(UpdateWebConfigs_Prepare(package.Session()), 1603u) << CUnicodeString(list).ToUtf8();
+    EXPECT_EQ(package.Property(L"UWC_TempDir"), L"");
+  }
   package.SetProperty(L"UWC_TempDir", L"");
   EXPECT_EQ(UpdateWebConfigs_Make(package.Session()), 1603u);
   EXPECT_EQ(UpdateWebConfigs_Copy(package.Session()), 1603u);
