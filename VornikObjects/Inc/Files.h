@@ -122,4 +122,34 @@ inline bool IsPathSeparator(wchar_t ch) noexcept { return ch == L'\\' || ch == L
 // Adds a trailing backslash when missing (an empty path stays empty).
 CUnicodeString WithTrailingSeparator(const CUnicodeString& path);
 
+// ---- Configuration-file rewrites ----
+
+// The code page named by the file's byte-order mark (1200, 1201 or 65001), or 0 when it has none
+// (also for a file shorter than any mark). Failures to open or read raise CFileException.
+unsigned ByteOrderMarkCodePage(const CUnicodeString& path);
+
+// Creates a new empty folder named prefix + a unique part in parent (the temporary directory when
+// empty) and returns its path without a trailing separator. Unlike CreateUniqueTempFile's files it
+// is not removed at the last stop: its owner hands it on and removes it. Raises ERR_CREATE_TEMP_FILE.
+CUnicodeString CreateUniqueTempFolder(const CUnicodeString& prefix, const CUnicodeString& parent = {});
+
+// Replaces a file's content (or creates the file) with the bytes so that nothing is lost: they go to
+// a new temporary file beside the target, are flushed, and the temporary file then replaces the
+// target in one move (replace-existing, write-through). A failure at any step removes the temporary
+// file, leaves the target byte for byte as it was and raises CFileException naming the target. A
+// read-only target is refused with ERROR_ACCESS_DENIED (Windows refuses it; Wine running as root
+// would not).
+void ReplaceFileBytes(const CUnicodeString& path, std::string_view bytes);
+// ReplaceFileBytes with the text in the code page, starting with that code page's mark (as
+// WriteTextFile) when withMark is true.
+void ReplaceTextFile(const CUnicodeString& path, const CUnicodeString& text, unsigned codePage, bool withMark = true);
+
+// The steps of ReplaceFileBytes, in order.
+enum class ReplaceStep { CreateTemporary, Write, Flush, Move };
+// Test seam: called before each step of ReplaceFileBytes; a nonzero Windows error code makes that step
+// fail with it (a full disk cannot be arranged under Wine). Null restores the default (never fails).
+// Returns the previous hook.
+using ReplaceFaultHook = DWORD (*)(ReplaceStep step);
+ReplaceFaultHook SetReplaceFaultHook(ReplaceFaultHook hook);
+
 }  // namespace Vrn

@@ -469,4 +469,80 @@ CUnicodeString WithTrailingSeparator(const CUnicodeString& path) {
   return path + L"\\";
 }
 
+// ---- Configuration-file rewrites ----
+
+namespace {
+
+DWORD NoReplaceFault(ReplaceStep) { return 0; }
+std::atomic<ReplaceFaultHook> g_replaceFaultHook{NoReplaceFault};
+
+void InjectReplaceFault(ReplaceStep step, const CUnicodeString& path) {
+  if (const DWORD code = g_replaceFaultHook.load()(step)) Raise<CFileException>(code, path);
+}
+
+// The folder part of a path ("." for a bare name), so that a temporary file lands on the same volume.
+CUnicodeString FolderOf(const CUnicodeString& path) {
+  const size_t cut = path.View().find_last_of(L"\\/");
+  if (cut == std::wstring_view::npos) return L".";
+  return path.Left(std::max(cut, RootLength(path)));
+}
+
+}  // namespace
+
+unsigned ByteOrderMarkCodePage(const CUnicodeString& path) {
+  CFile file(path, CFile::OpenMode::Read);
+  char head[3] = {};
+  const std::string_view bytes(head, file.Read(head, sizeof head));
+  for (const CByteOrderMark& mark : kByteOrderMarks)
+    if (bytes.starts_with(mark.bytes)) return mark.codePage;
+  return 0;
+}
+
+CUnicodeString CreateUniqueTempFolder(const CUnicodeString& prefix, const CUnicodeString& parent) {
+  const CUnicodeString directory = parent.IsEmpty() ? TemporaryDirectory() : WithTrailingSeparator(parent);
+  static std::atomic<uint32_t> sequence{static_cast<uint32_t>(GetTickCount() ^ (GetCurrentProcessId() << 16))};
+  for (unsigned attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+    const CUnicodeString path = directory + prefix + CUnicodeString::FromHex(sequence++);
+    if (CreateDirectoryW(path.c_str(), nullptr)) return path;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  Raise<CCheckException>(L"ERR_CREATE_TEMP_FILE", LibraryMessageText(L"ERR_CREATE_TEMP_FILE"),
+                         std::initializer_list<CUnicodeString>{directory});
+}
+
+void ReplaceTextFile(const CUnicodeString& path, const CUnicodeString& text, unsigned codePage, bool withMark) {
+  std::string bytes;
+  if (withMark)
+    for (const CByteOrderMark& mark : kByteOrderMarks)
+      if (mark.codePage == codePage) bytes = mark.bytes;
+  bytes += EncodeText(text, codePage);
+  ReplaceFileBytes(path, bytes);
+}
+
+void ReplaceFileBytes(const CUnicodeString& path, std::string_view bytes) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    Raise<CFileException>(ERROR_ACCESS_DENIED, path);
+  InjectReplaceFault(ReplaceStep::CreateTemporary, path);
+  const CUnicodeString temporary = CreateUniqueTempFile(L"~vrn", L".tmp", FolderOf(path));
+  try {
+    CFile file(temporary, CFile::OpenMode::CreateAlways);
+    InjectReplaceFault(ReplaceStep::Write, path);
+    file.Write(bytes.data(), bytes.size());
+    InjectReplaceFault(ReplaceStep::Flush, path);
+    if (!FlushFileBuffers(file.Handle())) RaiseFileError(path);
+    file.Close();
+    InjectReplaceFault(ReplaceStep::Move, path);
+    if (!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      RaiseFileError(path);
+  } catch (CException*) {
+    DeleteFileW(temporary.c_str());
+    throw;
+  }
+}
+
+ReplaceFaultHook SetReplaceFaultHook(ReplaceFaultHook hook) {
+  return g_replaceFaultHook.exchange(hook ? hook : NoReplaceFault);
+}
+
 }  // namespace Vrn
