@@ -449,4 +449,9 @@ CProgressWindowOverride::CProgressWindowOverride(CProgressWindow& replacement)
     : m_previous(std::exchange(g_window, &replacement)) {}
 CProgressWindowOverride::~CProgressWindowOverride() { g_window = m_previous; }
 
+CUnicodeString RunCommandCaptureTextWithin(const CUnicodeString& command, const CUnicodeString& prefix,
+                                           const CUnicodeString& extension, DWORD timeoutMs) {
+  return CUnicodeString::FromCodePage(CaptureOutput(command, prefix, extension, timeoutMs), CP_UTF8);
+}
+
 }  // namespace Msi

@@ -157,4 +157,11 @@ class CProgressWindowOverride {
   CProgressWindow* m_previous;
 };
 
+// ---- Added for the port checks ----
+
+// A captured run as RunCommandCaptureText, with the temporary file's prefix and extension and the
+// time limit chosen by the caller.
+CUnicodeString RunCommandCaptureTextWithin(const CUnicodeString& command, const CUnicodeString& prefix,
+                                           const CUnicodeString& extension, DWORD timeoutMs);
+
 }  // namespace Msi
