@@ -99,7 +99,7 @@ class CheckPortTest : public ::testing::Test {
                                                                   {L"MT_BadPortRange", L"bad range"}};
     for (const auto& [name, text] : messages) package.AddProperty(name, text);
   }
-  void AddPort(const wchar_t* id, const wchar_t* property, const wchar_t* component, const wchar_t* site = L"Site") {
+  void AddPortRow(const wchar_t* id, const wchar_t* property, const wchar_t* component, const wchar_t* site = L"Site") {
     package.Insert(L"OV_Port", {L"ID", L"PortNumber", L"SiteName", L"Component", L"Comment"},
                    {id, property, site, component, site});
   }
@@ -201,9 +201,9 @@ TEST_F(CheckPortTest, IisBindingsDecideAFreePortAndEightyEightyBlocksEighty) {
 TEST_F(CheckPortTest, CheckPortByTableTakesTheAlternativeOrNamesTheConflict) {
   const CListener busy, otherBusy;
   const CUnicodeString free = FreePort();
-  AddPort(L"1", L"WEB_PORT", L"MainComp", L"Web");
-  AddPort(L"2", L"API_PORT", L"MainComp", L"Api");
-  AddPort(L"3", L"OFF_PORT", L"OffComp", L"Off");  // never checked: not installed
+  AddPortRow(L"1", L"WEB_PORT", L"MainComp", L"Web");
+  AddPortRow(L"2", L"API_PORT", L"MainComp", L"Api");
+  AddPortRow(L"3", L"OFF_PORT", L"OffComp", L"Off");  // never checked: not installed
   Open();
   const struct {
     CUnicodeString api, old, select;
@@ -248,11 +248,11 @@ TEST_F(CheckPortTest, CheckPortByTableTakesTheAlternativeOrNamesTheConflict) {
 TEST_F(CheckPortTest, CheckPortByTableOnlyListsEveryProblemOnce) {
   const CListener busy;
   const CUnicodeString free = FreePort();
-  AddPort(L"1", L"A_PORT", L"MainComp");
-  AddPort(L"2", L"B_PORT", L"MainComp");
-  AddPort(L"3", L"C_PORT", L"MainComp");
-  AddPort(L"4", L"D_PORT", L"MainComp");
-  AddPort(L"5", L"E_PORT", L"OffComp");  // not installed: neither tested nor counted as a duplicate
+  AddPortRow(L"1", L"A_PORT", L"MainComp");
+  AddPortRow(L"2", L"B_PORT", L"MainComp");
+  AddPortRow(L"3", L"C_PORT", L"MainComp");
+  AddPortRow(L"4", L"D_PORT", L"MainComp");
+  AddPortRow(L"5", L"E_PORT", L"OffComp");  // not installed: neither tested nor counted as a duplicate
   Open();
   package.SetProperty(L"A_PORT", free);
   package.SetProperty(L"B_PORT", L" " + free + L" ");
@@ -288,8 +288,8 @@ TEST_F(CheckPortTest, CheckPortByTableOnlyListsEveryProblemOnce) {
 }
 
 TEST_F(CheckPortTest, CheckPortRangeBoundsQuestionAndConflicts) {
-  AddPort(L"1", L"LOW_PORT", L"MainComp");
-  AddPort(L"2", L"HIGH_PORT", L"MainComp");
+  AddPortRow(L"1", L"LOW_PORT", L"MainComp");
+  AddPortRow(L"2", L"HIGH_PORT", L"MainComp");
   package.AddProperty(L"REQUEST_PROPERTY_NAME", L"MT_WIDE");
   package.AddProperty(L"MT_WIDE", L"wide range?");
   Open();
@@ -322,9 +322,9 @@ TEST_F(CheckPortTest, CheckPortRangeBoundsQuestionAndConflicts) {
 }
 
 TEST_F(CheckPortTest, CheckSiteByTableAsksIisForEveryInstalledSite) {
-  AddPort(L"1", L"A_PORT", L"MainComp", L"Shop");
-  AddPort(L"2", L"B_PORT", L"OffComp", L"Off");
-  AddPort(L"3", L"C_PORT", L"MainComp", L"Blog");
+  AddPortRow(L"1", L"A_PORT", L"MainComp", L"Shop");
+  AddPortRow(L"2", L"B_PORT", L"OffComp", L"Off");
+  AddPortRow(L"3", L"C_PORT", L"MainComp", L"Blog");
   Open();
   iis.output = L"SITE \"Shop\" (id:2,bindings:http/*:81:,state:Started)\r\n";
   EXPECT_EQ(CheckSiteByTable(package.Session()), 0u);
@@ -386,8 +386,8 @@ TEST_F(CheckPortTest, IsPortEnabledInFirewallReadsTheProfile) {
 TEST_F(CheckPortTest, GetDefaultPortValuesByTableRunsTheConfiguratorPerRow) {
   TestSupport::CTempFolder source;
   TestSupport::WriteBytes(source / L"conf.cmd", "@echo %* >> \"%~dp0args.txt\"\r\n@exit 8090\r\n");
-  AddPort(L"HTTP", L"WEB_PORT", L"MainComp");
-  AddPort(L"RPC", L"RPC_PORT", L"OffComp");
+  AddPortRow(L"HTTP", L"WEB_PORT", L"MainComp");
+  AddPortRow(L"RPC", L"RPC_PORT", L"OffComp");
   package.AddProperty(L"VelmoraConfiguratorExeSourceDir", L"\\conf.cmd");
   package.AddProperty(L"DATADIR", L"C:\\Data Dir");
   package.AddProperty(L"WEB_PORT", L"0");
