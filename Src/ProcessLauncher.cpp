@@ -438,4 +438,9 @@ CNormalUserTokenOverride::CNormalUserTokenOverride(CNormalUserToken& replacement
     : m_previous(std::exchange(g_token, &replacement)) {}
 CNormalUserTokenOverride::~CNormalUserTokenOverride() { g_token = m_previous; }
 
+CUnicodeString RunCommandCaptureTextWithin(const CUnicodeString& command, const CUnicodeString& prefix,
+                                           const CUnicodeString& extension, DWORD timeoutMs) {
+  return CUnicodeString::FromCodePage(CaptureOutput(command, prefix, extension, timeoutMs), CP_UTF8);
+}
+
 }  // namespace Msi

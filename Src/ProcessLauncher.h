@@ -135,4 +135,9 @@ class CNormalUserTokenOverride {
   CNormalUserToken* m_previous;
 };
 
+// A captured run as RunCommandCaptureText, with the temporary file's prefix and extension and the
+// time limit chosen by the caller.
+CUnicodeString RunCommandCaptureTextWithin(const CUnicodeString& command, const CUnicodeString& prefix,
+                                           const CUnicodeString& extension, DWORD timeoutMs);
+
 }  // namespace Msi

@@ -1,0 +1,39 @@
+// The real IIS queries: captured runs of the command interpreter through the process launcher.
+#include "IisCommand.h"
+
+#include <utility>
+
+#include "ProcessLauncher.h"
+
+namespace Msi {
+
+namespace {
+
+constexpr wchar_t kSiteList[] = L"%windir%\\System32\\inetsrv\\appcmd.exe list site | findstr ";
+
+CIisCommand g_realCommand;
+CIisCommand* g_command = &g_realCommand;
+
+}  // namespace
+
+CUnicodeString IisBindingQueryCommand(uint32_t port) {
+  return CUnicodeString(kSiteList) + L"bindings.*[/:]" + CUnicodeString::FromInt(static_cast<int64_t>(port));
+}
+
+CUnicodeString IisSiteQueryCommand(const CUnicodeString& siteName) {
+  return CUnicodeString(kSiteList) + L"\"" + siteName + L"\"";
+}
+
+CUnicodeString CIisCommand::CaptureBindings(const CUnicodeString& command) {
+  return RunCommandCaptureTextWithin(command, L"out", L"iis", kIisBindingQueryWaitMs);
+}
+
+CUnicodeString CIisCommand::CaptureSites(const CUnicodeString& command) { return RunCommandCaptureText(command); }
+
+CIisCommand& IisCommand() { return *g_command; }
+
+CIisCommandOverride::CIisCommandOverride(CIisCommand& replacement)
+    : m_previous(std::exchange(g_command, &replacement)) {}
+CIisCommandOverride::~CIisCommandOverride() { g_command = m_previous; }
+
+}  // namespace Msi
