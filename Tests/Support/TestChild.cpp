@@ -86,6 +86,16 @@ std::string Unescape(const std::wstring& text) {
       WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), Unescape(value));
     } else if (key == L"out" || key == L"err") {
       WriteAll(::GetStdHandle(key == L"out" ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE), Pattern(number));
+    } else if (key == L"wait-mutex") {
+      // Until the named mutex exists, at most a minute (end-to-end packages wait for a mutex that
+      // an asynchronous action creates).
+      for (int tries = 0; tries < 1200; ++tries) {
+        if (HANDLE mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, value.c_str())) {
+          ::CloseHandle(mutex);
+          break;
+        }
+        ::Sleep(50);
+      }
     } else if (key == L"sleep") {
       ::Sleep(static_cast<DWORD>(number));
     } else if (key == L"exit" && value == L"show") {

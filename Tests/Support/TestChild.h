@@ -13,6 +13,7 @@ namespace TestSupport {
 //   print=TEXT      writes TEXT to standard output; \n \r \v \f in TEXT stand for those characters
 //                   and \xHH for the byte HH
 //   out=N / err=N   writes N bytes (lines of letters and digits) to standard output / error
+//   wait-mutex=NAME waits until the named mutex exists (at most a minute)
 //   sleep=MS        sleeps
 //   exit=N          ends with exit code N (unsigned 32-bit decimal; default 0)
 //   exit=show       ends with the show mode it was given (9999 when none)
