@@ -5,6 +5,8 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+
 #include "ActionFrame.h"
 #include "CustomActionLog.h"
 #include "DatabaseAccess.h"
@@ -294,7 +296,10 @@ UINT CheckKBBody(MSIHANDLE session) {
   Vrn::Check(!update.IsEmpty());
   std::vector<CUnicodeString> lines;
   Msi::RunCommandCaptureLines(L"%windir%\\System32\\wbem\\wmic.exe qfe | find \"" + update + L"\"", lines);
-  Msi::SetProperty(session, L"IS_" + update, lines.empty() ? L"" : L"Yes");
+  // The capture gives one empty line for no output at all.
+  const bool found =
+      std::any_of(lines.begin(), lines.end(), [](const CUnicodeString& line) { return !line.IsEmpty(); });
+  Msi::SetProperty(session, L"IS_" + update, found ? L"Yes" : L"");
   return ERROR_SUCCESS;
 }
 
