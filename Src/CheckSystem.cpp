@@ -223,6 +223,8 @@ UINT CheckWebViewVersionBody(MSIHANDLE session) {
     delete error;
   } catch (const std::exception& error) {
     Msi::CustomActionLog() << L"ERROR: " << CUnicodeString::FromUtf8(error.what()) << L"\r\n";
+  } catch (...) {
+    Msi::CustomActionLog() << L"ERROR: unknown exception\r\n";
   }
   return ERROR_INSTALL_FAILURE;
 }
