@@ -2,13 +2,14 @@
 // GetUserNameExW, loaded from activeds.dll and secur32.dll when first used, and the object picker.
 #include "DirectoryServices.h"
 
-// COM and automation before the directory headers (the build defines WIN32_LEAN_AND_MEAN)
-#include <iads.h>
-#include <objsel.h>
-#include <ole2.h>
-#include <sddl.h>
 #include <set>
 #include "Errors.h"
+// COM and automation before the directory headers (the build defines WIN32_LEAN_AND_MEAN)
+#include <ole2.h>
+// then the directory headers
+#include <iads.h>
+#include <objsel.h>
+#include <sddl.h>
 
 namespace Accounts {
 
