@@ -113,11 +113,11 @@ namespace {
 CServiceHandle OpenNamedService(const CUnicodeString& service, DWORD access, ServiceStep& failed) {
   const CServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, GENERIC_READ));
   if (!manager) {
-    failed = ServiceStep::OpenManager;
+    failed = ServiceStep::ManagerOpen;
     return {};
   }
   CServiceHandle handle(::OpenServiceW(manager.Get(), service.c_str(), access));
-  if (!handle) failed = ServiceStep::OpenService;
+  if (!handle) failed = ServiceStep::ServiceOpen;
   return handle;
 }
 

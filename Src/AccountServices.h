@@ -82,7 +82,7 @@ class CElevation {
 CElevation& Elevation();
 
 // The step of a service query that failed (each has its own log line).
-enum class ServiceStep { Done, OpenManager, OpenService, ConfigSize, ConfigData, Status };
+enum class ServiceStep { Done, ManagerOpen, ServiceOpen, ConfigSize, ConfigData, Status };
 
 struct CServiceAccount {
   ServiceStep failed = ServiceStep::Done;

@@ -46,11 +46,11 @@ TIMED_CHILD_TEST(RealAccountServices, LogonRightsJoinElevation, 60000) {
 
 TIMED_CHILD_TEST(RealAccountServices, ServiceManager, 60000) {
   Accounts::CServiceControl services;
-  EXPECT_EQ(services.QueryStartAccount(L"MSDTC").failed, Accounts::ServiceStep::OpenService);
+  EXPECT_EQ(services.QueryStartAccount(L"MSDTC").failed, Accounts::ServiceStep::ServiceOpen);
   const Accounts::CServiceAccount rpc = services.QueryStartAccount(L"RpcSs");
   EXPECT_EQ(rpc.failed, Accounts::ServiceStep::Done);
   EXPECT_EQ(rpc.startAccount, L"LocalSystem");
-  EXPECT_EQ(services.QueryState(L"MSDTC").failed, Accounts::ServiceStep::OpenService);
+  EXPECT_EQ(services.QueryState(L"MSDTC").failed, Accounts::ServiceStep::ServiceOpen);
   EXPECT_FALSE(services.Start(L"MSDTC"));
 }
 
