@@ -28,25 +28,26 @@ TEST_F(PasswordScramblingTest, ScramblesByHalvesAndRoundTripsWithoutLoggingValue
       // A surrogate pair inside a half ends up reversed as code units.
       {L"p\xD83D\xDE00q", L"\xD83Dpq\xDE00"},
   };
+  // The Ext pair works on the property CODE_PASSWORD_PROPERTY names and that name + "_CODE".
+  package.SetProperty(L"CODE_PASSWORD_PROPERTY", L"DB_PASS");
+  const struct {
+    const char *code, *uncode;
+    const wchar_t *plainProperty, *codeProperty;
+  } pairs[] = {{"CodePassword", "UncodePassword", L"PASSWORD", L"CODE"},
+               {"CodePasswordExt", "UncodePasswordExt", L"DB_PASS", L"DB_PASS_CODE"}};
   for (const auto& c : cases) {
     const CUnicodeString plain(c.plain);
     SCOPED_TRACE(plain.ToUtf8());
     const bool scrambled = plain.Length() >= 2;
     const size_t logged = ActionLog(package).Length();
-    package.SetProperty(L"PASSWORD", plain);
-    EXPECT_EQ(package.Call("CodePassword"), 0u);
-    EXPECT_EQ(package.Property(L"CODE"), c.scrambled);
-    package.SetProperty(L"PASSWORD", L"");
-    EXPECT_EQ(package.Call("UncodePassword"), 0u);
-    EXPECT_EQ(package.Property(L"PASSWORD"), plain);
-
-    package.SetProperty(L"CODE_PASSWORD_PROPERTY", L"DB_PASS");
-    package.SetProperty(L"DB_PASS", plain);
-    EXPECT_EQ(package.Call("CodePasswordExt"), 0u);
-    EXPECT_EQ(package.Property(L"DB_PASS_CODE"), c.scrambled);
-    package.SetProperty(L"DB_PASS", L"");
-    EXPECT_EQ(package.Call("UncodePasswordExt"), 0u);
-    EXPECT_EQ(package.Property(L"DB_PASS"), plain);
+    for (const auto& pair : pairs) {
+      package.SetProperty(pair.plainProperty, plain);
+      EXPECT_EQ(package.Call(pair.code), 0u) << pair.code;
+      EXPECT_EQ(package.Property(pair.codeProperty), c.scrambled) << pair.code;
+      package.SetProperty(pair.plainProperty, L"");
+      EXPECT_EQ(package.Call(pair.uncode), 0u) << pair.uncode;
+      EXPECT_EQ(package.Property(pair.plainProperty), plain) << pair.uncode;
+    }
 
     const CUnicodeString log = ActionLog(package).Mid(logged);
     if (plain.Length() >= 3) {
