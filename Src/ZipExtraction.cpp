@@ -1,6 +1,8 @@
 // Zip extraction actions: archives shipped with the package unpacked into folders of the
 // installation, one named by two properties and a list from the OV_Zip table for the components
 // being installed. Any refusal of the archive reader ends the action with 1603 and its text.
+#include <algorithm>
+
 #include "ActionFrame.h"
 #include "CustomActionLog.h"
 #include "DatabaseAccess.h"
@@ -22,8 +24,10 @@ void ExtractWholeArchive(const CUnicodeString& archivePath, const CUnicodeString
   Zlib::CZipArchive archive;
   archive.Open(archivePath);
   archive.Extract(L"./", destination);
-  Msi::CustomActionLog() << L"Extracted " << static_cast<uint32_t>(archive.Entries().size()) << L" entries into "
-                         << destination << L"\r\n\r\n";
+  const auto& entries = archive.Entries();
+  const auto files = std::count_if(entries.begin(), entries.end(), [](const auto& entry) { return !entry.IsFolder(); });
+  Msi::CustomActionLog() << L"Extracted " << static_cast<uint32_t>(entries.size()) << L" entries ("
+                         << static_cast<uint32_t>(files) << L" files) into " << destination << L"\r\n\r\n";
 }
 
 UINT ZipExtractBody(MSIHANDLE session) {

@@ -68,14 +68,16 @@ void Discard(const std::exception_ptr& failure) {
   }
 }
 
-// Extracts the items, in order, on up to `threads` threads, this one included. The outcome is
-// that of extracting them one after the other: every item before the first failing one (in
+// Extracts the items on up to `threads` threads, this one included. The outcome is that of
+// extracting them one after the other in directory order: every item before the first failing one (in
 // directory order) is written, that item's failure is raised, and files that later items created
 // meanwhile are removed again.
 class CFolderExtraction {
  public:
   CFolderExtraction(CZipArchiveContext& context, const std::vector<CExtractionItem>& items)
-      : m_context(context), m_items(items), m_created(items.size(), 0) {}
+      : m_context(context), m_items(items), m_created(items.size(), 0), m_order(items.size()) {
+    for (size_t index = 0; index < m_order.size(); ++index) m_order[index] = index;
+  }
 
   void Run(unsigned threads) {
     // Readers and buffers are had before anything is written, so a lack of them fails cleanly.
@@ -96,6 +98,12 @@ class CFolderExtraction {
         break;  // fewer threads: the others take the work
       }
     }
+    // Several threads take the largest entries first, so that no thread is left alone with a large
+    // entry at the end; one thread keeps the directory order and stops at the first failure.
+    if (extractors.size() > 1)
+      std::stable_sort(m_order.begin(), m_order.end(), [&](size_t a, size_t b) {
+        return m_items[a].entry->uncompressedSize > m_items[b].entry->uncompressedSize;
+      });
     Work(*extractors.front());
     for (std::thread& helper : helpers) helper.join();
     if (!m_failure) return;
@@ -105,16 +113,16 @@ class CFolderExtraction {
   }
 
  private:
-  // Takes the next item until none is left or an earlier one failed.
+  // Takes the next item until none is left. Items after the first failure (in directory order) are
+  // skipped; the ones before it must all be extracted still.
   void Work(CZipArchiveExtractor& extractor) noexcept {
-    for (;;) {
-      const size_t index = m_next.fetch_add(1);
-      if (index >= m_items.size() || index > m_firstFailure.load()) return;
+    for (size_t turn = m_next.fetch_add(1); turn < m_order.size(); turn = m_next.fetch_add(1)) {
+      const size_t index = m_order[turn];
+      if (index > m_firstFailure.load()) continue;
       try {
         ExtractItem(extractor, index);
       } catch (...) {
         Fail(index, std::current_exception());
-        return;
       }
     }
   }
@@ -159,6 +167,8 @@ class CFolderExtraction {
   const std::vector<CExtractionItem>& m_items;
   // One byte per item, written only by the thread extracting it.
   std::vector<uint8_t> m_created;
+  // The order in which the items are handed out (indices into m_items).
+  std::vector<size_t> m_order;
   std::atomic<size_t> m_next{0};
   std::atomic<size_t> m_firstFailure{SIZE_MAX};
   std::mutex m_failureLock;
