@@ -2,14 +2,23 @@
 // test child): exit-code properties, log lines, boxes, the registry hand-over between Run and
 // GetReturnCode, and the counted 1603 results. The actions run in this program, so the scripted
 // user interface and the token seam reach them.
+//
+// The small value actions and the shell and folder actions in a real installer session. Actions
+// that open something or show a box run in this program, so that the recording shell opener and
+// the scripted user interface reach them; the connection check is real (a listening socket on
+// 127.0.0.1 is the reachable address).
+#include <winsock2.h>
+// after winsock2
 #include <gtest/gtest.h>
 
 #include "ActionFrame.h"
 #include "ChildProcessTest.h"
 #include "CoreFixtures.h"
+#include "Files.h"
 #include "ProcessLauncher.h"
 #include "RegistryKey.h"
 #include "SessionTestSupport.h"
+#include "ShellOpen.h"
 #include "TestChild.h"
 #include "TestPackage.h"
 #include "TestSupport.h"
@@ -221,4 +230,287 @@ TIMED_CHILD_TEST(ShellIntegrationReal, RunAsUserFailsOnlyWhenNotStarted, 60000) 
   s.Expect(RunAsUser, 0, L"RunExitCode", L"4294967294", L"Run\r\n\r\n");  // the code is not judged
   token.available = false;
   s.Expect(RunAsUser, 1603, L"RunExitCode", L"0");
+}
+
+extern "C" UINT __stdcall Pause(MSIHANDLE session);
+extern "C" UINT __stdcall OpenURL(MSIHANDLE session);
+extern "C" UINT __stdcall OpenLocalURL(MSIHANDLE session);
+extern "C" UINT __stdcall OpenSourceFile(MSIHANDLE session);
+// kernel32 has an OpenFile of its own: the library's export is reached under another C++ name.
+extern "C" UINT __stdcall OpenFileAction(MSIHANDLE session) __asm__("OpenFile");
+
+namespace {
+
+struct COpened {
+  CUnicodeString verb, file, parameters;
+  int show;
+  bool operator==(const COpened&) const = default;
+};
+
+class CRecordingOpener : public Msi::CShellOpener {
+ public:
+  bool Open(const Msi::CShellOpenRequest& request) override {
+    opened.push_back({request.verb, request.file, request.parameters, request.show});
+    return true;
+  }
+  std::vector<COpened> opened;
+};
+
+// A TCP port on 127.0.0.1 that accepts connections (listening) for the object's lifetime.
+class CLocalListener {
+ public:
+  CLocalListener() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(m_socket, 8);
+    int length = sizeof address;
+    getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length);
+    m_port = ntohs(address.sin_port);
+  }
+  ~CLocalListener() {
+    closesocket(m_socket);
+    WSACleanup();
+  }
+  int Port() const { return m_port; }
+
+ private:
+  SOCKET m_socket;
+  int m_port = 0;
+};
+
+class ShellIntegrationTest : public ::testing::Test {
+ protected:
+  TestSupport::CMachineIsolation isolation;
+  TestSupport::CTestPackage package;
+  TestSupport::CTempFolder folder;
+};
+
+}  // namespace
+
+TEST_F(ShellIntegrationTest, CompareDigitsSetsOneVerdictAndKeepsTheOthers) {
+  package.Open();
+  const struct {
+    const wchar_t *left, *right, *valid, *verdict;
+  } cases[] = {
+      {L"#10", L"9", L"Yes", L"CompareDigits_MORE"},
+      {L" 7 ", L"7", L"Yes", L"CompareDigits_EQUAL"},
+      {L"3", L"#12", L"Yes", L"CompareDigits_LESS"},
+      {L"-1", L"4294967295", L"Yes", L"CompareDigits_EQUAL"},
+      {L"7a", L"7", L"", nullptr},
+      {L"", L"1", L"", nullptr},
+      {L"#", L"1", L"", nullptr},
+      {L"4294967296", L"1", L"", nullptr},
+      {L"1e3", L"1", L"", nullptr},
+      {L"##5", L"5", L"", nullptr},
+  };
+  const wchar_t* verdicts[] = {L"CompareDigits_LESS", L"CompareDigits_MORE", L"CompareDigits_EQUAL"};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(CUnicodeString(c.left).ToUtf8() + " / " + CUnicodeString(c.right).ToUtf8());
+    for (const wchar_t* verdict : verdicts) package.SetProperty(verdict, L"stale");
+    package.SetProperty(L"CompareDigits_Left", c.left);
+    package.SetProperty(L"CompareDigits_Right", c.right);
+    EXPECT_EQ(package.Call("CompareDigits"), 0u);
+    EXPECT_EQ(package.Property(L"CompareDigits_VALID"), c.valid);
+    for (const wchar_t* verdict : verdicts)
+      EXPECT_EQ(package.Property(verdict), c.verdict && CUnicodeString(verdict) == c.verdict ? L"Yes" : L"stale");
+  }
+}
+
+TEST_F(ShellIntegrationTest, ChangeIntAddsOrCountsItsFailure) {
+  package.Open();
+  package.SetProperty(L"ChangeInt_ValueProperty", L"COUNT");
+  const struct {
+    const wchar_t *value, *change, *result;  // null result: 1603, counted, nothing set
+  } cases[] = {
+      {L"-5", L"3", L"-2"},    {L" 12 ", L"-20", L"-8"}, {L"2147483647", L"1", L"2147483648"},
+      {L"1e3", L"1", nullptr}, {L"5", L"#", nullptr},    {L"4294967296", L"1", nullptr},
+      {L"", L"1", nullptr},    {L"1", L"", nullptr},
+  };
+  const uint32_t countBefore = InstallationCount();
+  uint32_t counted = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(CUnicodeString(c.value).ToUtf8() + " + " + CUnicodeString(c.change).ToUtf8());
+    package.SetProperty(L"COUNT", c.value);
+    package.SetProperty(L"ChangeInt_Change", c.change);
+    package.SetProperty(L"ChangeInt_Result", L"old");
+    EXPECT_EQ(package.Call("ChangeInt"), c.result ? 0u : 1603u);
+    EXPECT_EQ(package.Property(L"ChangeInt_Result"), c.result ? c.result : L"old");
+    counted += c.result ? 0 : 1;
+    EXPECT_EQ(InstallationCount(), countBefore + counted);
+  }
+}
+
+TEST_F(ShellIntegrationTest, GuidCompanyNameAndRegistryValues) {
+  package.AddProperty(L"COMPANYNAME", L"Acme \"Best\", Inc.");
+  package.AddProperty(L"NormPropForWriRegList", L"HASH||PLAIN|EMPTY|UNCHANGED");
+  package.AddProperty(L"HASH", L" #5 ");
+  package.AddProperty(L"PLAIN", L" 5 ");
+  package.AddProperty(L"UNCHANGED", L"x y");
+  package.Open();
+  EXPECT_EQ(package.Call("GenerateSetupGUID"), 0u);
+  const CUnicodeString guid = package.Property(L"SetupGUID");
+  ASSERT_EQ(guid.Length(), 38u);
+  EXPECT_TRUE(guid.StartsWith(L"{") && guid.EndsWith(L"}"));
+  EXPECT_EQ(guid, CUnicodeString(guid).MakeUpperAscii());
+  EXPECT_EQ(package.Property(L"SetupBodyGUID"), guid.Mid(1, 36));
+
+  EXPECT_EQ(package.Call("RemoveCommasFromCompanyName"), 0u);
+  EXPECT_EQ(package.Property(L"COMPANYNAME"), L"Acme 'Best', Inc.");
+  EXPECT_EQ(ActionLog(package).Find(L"RemoveCommasFromCompanyName"), CUnicodeString::npos);
+
+  EXPECT_EQ(package.Call("NormPropForWriReg"), 0u);
+  EXPECT_EQ(package.Property(L"HASH"), L"##5");
+  EXPECT_EQ(package.Property(L"PLAIN"), L"5");
+  EXPECT_EQ(package.Property(L"EMPTY"), L"");
+  EXPECT_EQ(package.Property(L"UNCHANGED"), L"x y");
+  EXPECT_EQ(ActionLog(package).Find(L"Set UNCHANGED"), CUnicodeString::npos);
+}
+
+TEST_F(ShellIntegrationTest, CheckServerNameAndPause) {
+  package.AddProperty(L"ERROR_INPUTSERVERNAME_EMPTY", L"Type a server name");
+  package.AddProperty(L"ERROR_INPUTSERVERNAME_INVALID", L"Not a server name");
+  package.Open();
+  const struct {
+    const wchar_t *name, *valid, *logLine, *message;
+  } cases[] = {
+      {L"SERVER01", L"Yes", L"Server Name: SERVER01\r\n", nullptr},
+      {L"corp\\db", L"Yes", L"Server Name: corp\\db\r\n", nullptr},
+      {L"db HTTPS://x", L"", L"Invalid Server Name: db HTTPS://x\r\n", L"Not a server name"},
+      {L"Ftp://files", L"", L"Invalid Server Name: Ftp://files\r\n", L"Not a server name"},
+      {L"\\\\srv", L"", L"Invalid Server Name: \\\\srv\r\n", L"Not a server name"},
+      {L"", L"", L"Empty Server Name \r\n\r\n", L"Type a server name"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(CUnicodeString(c.name).ToUtf8());
+    package.SetProperty(L"INPUTSERVERNAME", c.name);
+    const size_t logged = ActionLog(package).Length();
+    EXPECT_EQ(package.Call("CheckServerName"), 0u);
+    EXPECT_EQ(package.Property(L"ISINPUTSERVERNAME"), c.valid);
+    const CUnicodeString log = ActionLog(package).Mid(logged);
+    EXPECT_NE(log.Find(c.logLine), CUnicodeString::npos) << log;
+    // The message service of an action is the custom-action log (and the installer).
+    EXPECT_EQ(log.Find(L"MESSAGE: ") != CUnicodeString::npos, c.message != nullptr) << log;
+    EXPECT_NE(log.Find(c.message ? c.message : c.logLine), CUnicodeString::npos) << log;
+  }
+
+  TestSupport::CScriptedUserInterface ui;
+  Vrn::CUserInterfaceOverride seam{ui};
+  ui.answers = {IDOK};
+  EXPECT_EQ(Pause(package.Session()), 0u);
+  ASSERT_EQ(ui.shown.size(), 1u);
+  EXPECT_EQ(ui.shown[0].text, L"Pause");
+  EXPECT_EQ(ui.shown[0].caption, L"Pause");
+  EXPECT_EQ(ui.shown[0].style, 0u);
+  EXPECT_TRUE(ActionLog(package).EndsWith(L"Pause\r\n\r\n"));
+}
+
+TEST_F(ShellIntegrationTest, OpenActionsOpenOnlyWhatIsThere) {
+  Vrn::WriteFileBytes(folder / L"readme.txt", "text");
+  package.Open();
+  CRecordingOpener opener;
+  Msi::CShellOpenerOverride seam{opener};
+  const MSIHANDLE session = package.Session();
+  CLocalListener listener;
+  const CUnicodeString reachable = L"http://127.0.0.1:" + CUnicodeString::FromInt(listener.Port()) + L"/";
+
+  package.SetProperty(L"OPEN_URL", L"http://127.0.0.1:1/closed");
+  EXPECT_EQ(OpenURL(session), 0u);
+  EXPECT_TRUE(opener.opened.empty());  // no connection, nothing opened
+  package.SetProperty(L"OPEN_URL", reachable);
+  EXPECT_EQ(OpenURL(session), 0u);
+  EXPECT_NE(ActionLog(package).Find(L"OpenURL: " + reachable), CUnicodeString::npos);
+
+  EXPECT_EQ(OpenLocalURL(session), 0u);  // no browser named: nothing
+  package.SetProperty(L"IE_FILEPATH", L"C:\\browser.exe");
+  package.SetProperty(L"OPEN_LOCALURL", L"file:///C:/guide.htm");
+  EXPECT_EQ(OpenLocalURL(session), 0u);
+
+  package.SetProperty(L"OPEN_FILE", folder / L"missing.txt");
+  EXPECT_EQ(OpenFileAction(session), 0u);
+  package.SetProperty(L"OPEN_FILE", folder / L"readme.txt");
+  EXPECT_EQ(OpenFileAction(session), 0u);
+
+  package.SetProperty(L"SOURCEDIR", folder.Path() + L"\\");
+  package.SetProperty(L"OPEN_SOURCE_FILE", L"missing.txt");
+  EXPECT_EQ(OpenSourceFile(session), 0u);
+  package.SetProperty(L"OPEN_SOURCE_FILE", L"readme.txt");
+  EXPECT_EQ(OpenSourceFile(session), 0u);
+
+  const std::vector<COpened> expected = {
+      {L"open", reachable, L"", SW_SHOWNORMAL},
+      {L"runas", L"C:\\browser.exe", L"file:///C:/guide.htm", SW_SHOWNORMAL},
+      {L"open", folder / L"readme.txt", L"", SW_SHOWNORMAL},
+      {L"open", folder / L"readme.txt", L"", SW_SHOWNORMAL},
+  };
+  EXPECT_TRUE(opener.opened == expected);
+  const CUnicodeString log = ActionLog(package);
+  for (const wchar_t* line : {L"openLocalURL: file:///C:/guide.htm", L"OpenFILE: ", L"OpenSourceFile : readme.txt"})
+    EXPECT_NE(log.Find(line), CUnicodeString::npos) << SessionTests::Utf8(line);
+}
+
+TEST_F(ShellIntegrationTest, FoldersNextToTheSource) {
+  Vrn::CreateDirectoryWithParents(folder / L"media\\setup\\Data");
+  Vrn::CreateDirectoryWithParents(folder / L"media\\setup\\Extras");
+  package.AddProperty(L"SOURCEDIR", folder / L"media\\setup\\");
+  package.Open();
+  EXPECT_EQ(package.Call("GetRoot"), 0u);
+  EXPECT_EQ(package.Property(L"ROOT_PATH"), folder / L"media\\setup\\..\\");
+  EXPECT_EQ(package.Call("CheckDataFolder"), 0u);
+  EXPECT_EQ(package.Property(L"DATA_VALID"), L"Yes");
+  for (const auto& [relative, valid] : {std::pair{L"Extras", L"Yes"}, std::pair{L"Nothing", L""}}) {
+    package.SetProperty(L"CF_FOLDER", relative);
+    const size_t logged = ActionLog(package).Length();
+    EXPECT_EQ(package.Call("CheckFolder"), 0u);
+    EXPECT_EQ(package.Property(L"CF_VALID"), valid);
+    const CUnicodeString log = ActionLog(package).Mid(logged);
+    EXPECT_TRUE(log.StartsWith(L"CheckFolder\r\n\r\n")) << log;
+    EXPECT_NE(log.Find(L"CheckDataFolder = " + (folder / L"media\\setup\\") + relative), CUnicodeString::npos) << log;
+    EXPECT_EQ(log.Find(L"WARNING! Data folder isn't exist") != CUnicodeString::npos, *valid == 0) << log;
+  }
+  package.SetProperty(L"CF_FOLDER", L"");
+  EXPECT_EQ(package.Call("CheckFolder"), 1603u);
+  package.SetProperty(L"SOURCEDIR", L"");
+  EXPECT_EQ(package.Call("CheckDataFolder"), 1603u);
+}
+
+TEST_F(ShellIntegrationTest, CopyAdditionalFilesStopsAtAnEmptyNameAndClearsReadOnly) {
+  const CUnicodeString source = folder / L"src";
+  Vrn::CreateDirectoryWithParents(source);
+  for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt"}) Vrn::WriteFileBytes(Vrn::JoinPath(source, name), "new");
+  ASSERT_TRUE(SetFileAttributesW((source + L"\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+  const CUnicodeString target = folder / L"deep\\dst";
+  package.AddProperty(L"SourceDirectory", source);
+  package.AddProperty(L"DestinationDirectory", target);
+  package.AddProperty(L"Files", L"a.txt,b.txt,,c.txt");
+  package.Open();
+  EXPECT_EQ(package.Call("CopyAdditionalFilesToDirectory"), 0u);
+  EXPECT_EQ(TestSupport::ReadBytes(target + L"\\a.txt"), "new");
+  EXPECT_EQ(GetFileAttributesW((target + L"\\a.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_TRUE(Vrn::FileExists(target + L"\\b.txt"));
+  EXPECT_FALSE(Vrn::FileExists(target + L"\\c.txt"));  // after the empty name
+
+  // A missing source, and a target held open without sharing (the retry fails too), end with 1603
+  // and the file error naming the file.
+  package.SetProperty(L"Files", L"gone.txt");
+  EXPECT_EQ(package.Call("CopyAdditionalFilesToDirectory"), 1603u);
+  EXPECT_NE(ActionLog(package).Find(source + L"\\gone.txt"), CUnicodeString::npos);
+  const Vrn::CFileHandle held(
+      CreateFileW((target + L"\\b.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held.IsValid());
+  package.SetProperty(L"Files", L"b.txt");
+  EXPECT_EQ(package.Call("CopyAdditionalFilesToDirectory"), 1603u);
+  EXPECT_NE(ActionLog(package).Find(target + L"\\b.txt"), CUnicodeString::npos);
+}
+
+// The real shell, once: a missing document fails at once without an error dialog, and a program
+// that ends by itself starts.
+TIMED_CHILD_TEST(ShellOpenReal, OpensAProgramAndRefusesAMissingFileWithoutADialog, 60000) {
+  TestSupport::CTempFolder folder;
+  EXPECT_FALSE(Msi::ShellOpener().Open({L"open", folder / L"missing.txt", L"", SW_SHOWNORMAL}));
+  EXPECT_TRUE(Msi::ShellOpener().Open({L"open", L"cmd.exe", L"/c exit 0", SW_HIDE}));
 }

@@ -16,6 +16,13 @@ void CArchiveInput::CheckRange(uint64_t offset, size_t size) const {
 CCacheableFile::CCacheableFile(const Vrn::CUnicodeString& path)
     : m_file(path, Vrn::CFile::OpenMode::Read), m_size(m_file.Size()), m_cache(kCacheSize) {}
 
+std::unique_ptr<CArchiveInput> CCacheableFile::Reopen() const {
+  auto copy = std::make_unique<CCacheableFile>(m_file.Path());
+  if (copy->Size() != m_size)
+    Vrn::Raise<Vrn::CFileException>(Vrn::FileCause::EndOfFile, static_cast<DWORD>(ERROR_HANDLE_EOF), Name());
+  return copy;
+}
+
 void CCacheableFile::ReadDirect(uint64_t offset, void* buffer, size_t size) {
   m_file.Seek(offset);
   m_file.ReadExact(buffer, size);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "Files.h"
@@ -24,6 +25,9 @@ class CArchiveInput {
   // Reads exactly size bytes at offset; a range past the end raises Vrn::CFileException
   // (ERR_FILE_END_OF_FILE) for Name(), other read failures the file's own error.
   virtual void ReadAt(uint64_t offset, void* buffer, size_t size) = 0;
+  // A second, independent reader of the same bytes (so that two threads can read at once), or null
+  // when this input cannot give one. Failures to open it raise as the first open did.
+  virtual std::unique_ptr<CArchiveInput> Reopen() const { return nullptr; }
 
  protected:
   // Raises the end-of-file error when [offset, offset + size) is not inside the input.
@@ -38,6 +42,8 @@ class CCacheableFile : public CArchiveInput {
   const Vrn::CUnicodeString& Name() const noexcept override { return m_file.Path(); }
   uint64_t Size() const noexcept override { return m_size; }
   void ReadAt(uint64_t offset, void* buffer, size_t size) override;
+  // The same file opened again; a file whose length changed in the meantime is refused as end of file.
+  std::unique_ptr<CArchiveInput> Reopen() const override;
 
  private:
   // Large enough to hold a run of central directory headers, small against the transfer buffers.

@@ -53,6 +53,12 @@ class CZipArchive {
   // (with the prefix) when no entry begins with it. Otherwise the entry of that name, written to
   // destination joined with its whole name; FileNotFound when there is none.
   // Raises what CZipArchiveExtractor::Extract raises; entries written before a failure stay.
+  // A folder is extracted by up to four threads (as many as there are cores), each with its own
+  // reader and buffers, all joined before the call returns; the outcome is that of extracting the
+  // entries in directory order: every target is checked before anything is written, the first
+  // failing entry's error is raised, and files of later entries written meanwhile are removed.
+  // Archives whose entries would write the same file (letter case ignored), or a file where a
+  // folder is needed, are extracted on this thread alone.
   void Extract(const Vrn::CUnicodeString& entryPath, const Vrn::CUnicodeString& destination);
 
  private:

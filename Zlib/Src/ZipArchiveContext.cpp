@@ -8,6 +8,12 @@ namespace Zlib {
 CZipArchiveContext::CZipArchiveContext(std::unique_ptr<CArchiveInput> input, unsigned nameCodePage)
     : m_input(std::move(input)), m_nameCodePage(nameCodePage) {}
 
+std::unique_ptr<CZipArchiveContext> CZipArchiveContext::Reopen() const {
+  std::unique_ptr<CArchiveInput> input = m_input->Reopen();
+  if (!input) return nullptr;
+  return std::make_unique<CZipArchiveContext>(std::move(input), m_nameCodePage);
+}
+
 void CZipArchiveContext::Read(uint64_t offset, void* buffer, size_t size, const wchar_t* what) {
   if (offset > Size() || size > Size() - offset) Corrupt(what);
   m_input->ReadAt(offset, buffer, size);

@@ -18,6 +18,10 @@ class CZipArchiveContext {
  public:
   CZipArchiveContext(std::unique_ptr<CArchiveInput> input, unsigned nameCodePage);
 
+  // A context over a second reader of the same archive (for another thread), or null when the
+  // input cannot be opened twice (an image in memory).
+  std::unique_ptr<CZipArchiveContext> Reopen() const;
+
   const Vrn::CUnicodeString& ArchiveName() const noexcept { return m_input->Name(); }
   uint64_t Size() const noexcept { return m_input->Size(); }
 

@@ -118,12 +118,33 @@ uint32_t CZipArchiveExtractor::Inflate(const CZipEntry& entry, uint64_t dataOffs
 }
 
 void CZipArchiveExtractor::SetTimeAndAttributes(const CZipEntry& entry, Vrn::CFile& file) {
+  // Time and attributes in one call on the open handle: a path-based attribute call would resolve
+  // the path once more for every entry. Zero times are left as they are.
+  FILE_BASIC_INFO info{};
   const FILETIME time = EntryFileTime(entry.dosDate, entry.dosTime);
-  file.SetTimes(nullptr, nullptr, &time);
-  const Vrn::CUnicodeString path = file.Path();
+  info.LastWriteTime.LowPart = time.dwLowDateTime;
+  info.LastWriteTime.HighPart = static_cast<LONG>(time.dwHighDateTime);
+  info.FileAttributes = EntryFileAttributes(entry.versionMadeBy, entry.externalAttributes);
+  if (!::SetFileInformationByHandle(file.Handle(), FileBasicInfo, &info, sizeof info)) Vrn::RaiseFileError(file.Path());
   file.Close();
-  if (!::SetFileAttributesW(path.c_str(), EntryFileAttributes(entry.versionMadeBy, entry.externalAttributes)))
-    Vrn::RaiseFileError(path);
+}
+
+uint64_t CZipArchiveExtractor::Prepare(const CZipEntry& entry) {
+  if (entry.flags & kFlagsEncrypted) m_context.Fail(CZipArchiveException::EncryptionUnsupported, entry.name, {});
+  if (entry.method != kMethodStored && entry.method != kMethodDeflated)
+    m_context.Fail(CZipArchiveException::CompressionUnsupported, entry.name, {});
+  if (entry.method == kMethodStored && entry.compressedSize != entry.uncompressedSize)
+    m_context.Fail(CZipArchiveException::ExtractionFailed, entry.name, L"Stored entry with two different sizes");
+  return LocateData(entry);
+}
+
+void CZipArchiveExtractor::Write(const CZipEntry& entry, uint64_t dataOffset, const Vrn::CUnicodeString& targetPath) {
+  Vrn::CFile file(targetPath, Vrn::CFile::OpenMode::CreateAlways);
+  uint32_t crc = 0;
+  if (entry.uncompressedSize != 0)
+    crc = entry.method == kMethodStored ? CopyStored(entry, dataOffset, file) : Inflate(entry, dataOffset, file);
+  if (crc != entry.crc32) m_context.Fail(CZipArchiveException::ExtractionFailed, entry.name, L"CRC-32 mismatch");
+  SetTimeAndAttributes(entry, file);
 }
 
 void CZipArchiveExtractor::Extract(const CZipEntry& entry, const Vrn::CUnicodeString& targetPath) {
@@ -131,19 +152,7 @@ void CZipArchiveExtractor::Extract(const CZipEntry& entry, const Vrn::CUnicodeSt
     Vrn::CreateDirectoryWithParents(targetPath);
     return;
   }
-  if (entry.flags & kFlagsEncrypted) m_context.Fail(CZipArchiveException::EncryptionUnsupported, entry.name, {});
-  if (entry.method != kMethodStored && entry.method != kMethodDeflated)
-    m_context.Fail(CZipArchiveException::CompressionUnsupported, entry.name, {});
-  if (entry.method == kMethodStored && entry.compressedSize != entry.uncompressedSize)
-    m_context.Fail(CZipArchiveException::ExtractionFailed, entry.name, L"Stored entry with two different sizes");
-  const uint64_t dataOffset = LocateData(entry);
-
-  Vrn::CFile file(targetPath, Vrn::CFile::OpenMode::CreateAlways);
-  uint32_t crc = 0;
-  if (entry.uncompressedSize != 0)
-    crc = entry.method == kMethodStored ? CopyStored(entry, dataOffset, file) : Inflate(entry, dataOffset, file);
-  if (crc != entry.crc32) m_context.Fail(CZipArchiveException::ExtractionFailed, entry.name, L"CRC-32 mismatch");
-  SetTimeAndAttributes(entry, file);
+  Write(entry, Prepare(entry), targetPath);
 }
 
 }  // namespace Zlib

@@ -26,6 +26,11 @@ class CZipArchiveExtractor {
   // declared, CRC-32 mismatch) and file errors; the partly written file is then left in place.
   void Extract(const CZipEntry& entry, const Vrn::CUnicodeString& targetPath);
 
+  // The two halves of Extract for a file entry: Prepare makes every refusal that comes before the
+  // file is created and returns the offset of the entry's data; Write creates the file and fills it.
+  uint64_t Prepare(const CZipEntry& entry);
+  void Write(const CZipEntry& entry, uint64_t dataOffset, const Vrn::CUnicodeString& targetPath);
+
  private:
   // Offset of the entry's data, after checking its local header and room.
   uint64_t LocateData(const CZipEntry& entry);
