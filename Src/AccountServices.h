@@ -4,6 +4,7 @@
 // replace one for a scope with CServiceOverride.
 #pragma once
 #include <optional>
+#include "Seam.h"
 #include "UnicodeString.h"
 #include "VrnWindows.h"
 
@@ -11,33 +12,13 @@ namespace Accounts {
 
 using Vrn::CUnicodeString;
 
-// The real implementation of a service, or the replacement a test installed.
+// The replacement when a test installed one (CServiceOverride), else the real implementation.
 template <class Service>
-struct CServiceSlot {
-  static inline Service* replacement = nullptr;
-};
-
-// The replacement when a test installed one, else the process's real implementation.
-template <class Service>
-Service& ActiveService() {
-  static Service real;
-  return CServiceSlot<Service>::replacement ? *CServiceSlot<Service>::replacement : real;
+Service& ActiveService() noexcept {
+  return Vrn::CSeam<Service>::Current();
 }
-
-// Replaces the service for its lifetime (tests).
 template <class Service>
-class CServiceOverride {
- public:
-  explicit CServiceOverride(Service& replacement) : m_previous(CServiceSlot<Service>::replacement) {
-    CServiceSlot<Service>::replacement = &replacement;
-  }
-  ~CServiceOverride() { CServiceSlot<Service>::replacement = m_previous; }
-  CServiceOverride(const CServiceOverride&) = delete;
-  CServiceOverride& operator=(const CServiceOverride&) = delete;
-
- private:
-  Service* m_previous;
-};
+using CServiceOverride = typename Vrn::CSeam<Service>::COverride;
 
 // Logs an account on as a service (LogonUserW, service logon type, default provider) and closes
 // the token at once.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Handle.h"
+#include "Seam.h"
 #include "VrnWindows.h"
 // shlobj.h after windows.h
 #include <shlobj.h>
@@ -21,19 +22,8 @@ class CFolderBrowser {
 };
 
 // The implementation in use (the real one unless a test replaced it).
-CFolderBrowser& FolderBrowser();
-
-// Replaces the implementation for the object's lifetime (tests).
-class CFolderBrowserOverride {
- public:
-  explicit CFolderBrowserOverride(CFolderBrowser& replacement);
-  ~CFolderBrowserOverride();
-  CFolderBrowserOverride(const CFolderBrowserOverride&) = delete;
-  CFolderBrowserOverride& operator=(const CFolderBrowserOverride&) = delete;
-
- private:
-  CFolderBrowser* m_previous;
-};
+inline CFolderBrowser& FolderBrowser() noexcept { return Vrn::CSeam<CFolderBrowser>::Current(); }
+using CFolderBrowserOverride = Vrn::CSeam<CFolderBrowser>::COverride;
 
 // Owns an item list of the shell allocator (CoTaskMemFree).
 struct CItemListTraits {

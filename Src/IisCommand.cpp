@@ -11,9 +11,6 @@ namespace {
 
 constexpr wchar_t kSiteList[] = L"%windir%\\System32\\inetsrv\\appcmd.exe list site | findstr ";
 
-CIisCommand g_realCommand;
-CIisCommand* g_command = &g_realCommand;
-
 }  // namespace
 
 CUnicodeString IisBindingQueryCommand(uint32_t port) {
@@ -29,11 +26,5 @@ CUnicodeString CIisCommand::CaptureBindings(const CUnicodeString& command) {
 }
 
 CUnicodeString CIisCommand::CaptureSites(const CUnicodeString& command) { return RunCommandCaptureText(command); }
-
-CIisCommand& IisCommand() { return *g_command; }
-
-CIisCommandOverride::CIisCommandOverride(CIisCommand& replacement)
-    : m_previous(std::exchange(g_command, &replacement)) {}
-CIisCommandOverride::~CIisCommandOverride() { g_command = m_previous; }
 
 }  // namespace Msi

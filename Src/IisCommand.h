@@ -2,7 +2,9 @@
 // their bindings. The tool is not part of Wine, so the runs go through CIisCommand, which tests
 // replace with CIisCommandOverride.
 #pragma once
+
 #include <cstdint>
+#include "Seam.h"
 #include "UnicodeString.h"
 #include "VrnWindows.h"
 
@@ -31,17 +33,7 @@ class CIisCommand {
 };
 
 // The runner in use: the real one unless a CIisCommandOverride is alive.
-CIisCommand& IisCommand();
-
-class CIisCommandOverride {
- public:
-  explicit CIisCommandOverride(CIisCommand& replacement);
-  ~CIisCommandOverride();
-  CIisCommandOverride(const CIisCommandOverride&) = delete;
-  CIisCommandOverride& operator=(const CIisCommandOverride&) = delete;
-
- private:
-  CIisCommand* m_previous;
-};
+inline CIisCommand& IisCommand() noexcept { return Vrn::CSeam<CIisCommand>::Current(); }
+using CIisCommandOverride = Vrn::CSeam<CIisCommand>::COverride;
 
 }  // namespace Msi

@@ -15,7 +15,7 @@ class CLocaleSupport {
 };
 
 // The locale support in use, and the RAII override of tests.
-inline CLocaleSupport& LocaleSupport() noexcept { return CSeam<CLocaleSupport>::Current(); }
-using CLocaleSupportOverride = CSeam<CLocaleSupport>::COverride;
+inline CLocaleSupport& LocaleSupport() noexcept { return Vrn::CSeam<CLocaleSupport>::Current(); }
+using CLocaleSupportOverride = Vrn::CSeam<CLocaleSupport>::COverride;
 
 }  // namespace Msi

@@ -11,9 +11,6 @@ namespace Msi {
 
 namespace {
 
-CNetworkNames g_realNetworkNames;
-CNetworkNames* g_networkNames = &g_realNetworkNames;
-
 using UniversalNameFunctionW = DWORD(WINAPI*)(LPCWSTR path, DWORD level, LPVOID buffer, LPDWORD size);
 using UniversalNameFunctionA = DWORD(WINAPI*)(LPCSTR path, DWORD level, LPVOID buffer, LPDWORD size);
 using DfsGetInfoFunction = NET_API_STATUS(WINAPI*)(LPWSTR path, LPWSTR server, LPWSTR share, DWORD level,
@@ -72,13 +69,5 @@ DWORD CNetworkNames::DfsStorages(const wchar_t* dfsPath, std::vector<CDfsStorage
   if (buffer) freeBuffer(buffer);
   return status;
 }
-
-CNetworkNames& NetworkNames() { return *g_networkNames; }
-
-CNetworkNamesOverride::CNetworkNamesOverride(CNetworkNames& replacement) : m_previous(g_networkNames) {
-  g_networkNames = &replacement;
-}
-
-CNetworkNamesOverride::~CNetworkNamesOverride() { g_networkNames = m_previous; }
 
 }  // namespace Msi

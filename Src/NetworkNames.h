@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "Seam.h"
 #include "UnicodeString.h"
 #include "VrnWindows.h"
 
@@ -34,18 +35,7 @@ class CNetworkNames {
 };
 
 // The implementation in use (the real one unless a test replaced it).
-CNetworkNames& NetworkNames();
-
-// Replaces the implementation for the object's lifetime (tests).
-class CNetworkNamesOverride {
- public:
-  explicit CNetworkNamesOverride(CNetworkNames& replacement);
-  ~CNetworkNamesOverride();
-  CNetworkNamesOverride(const CNetworkNamesOverride&) = delete;
-  CNetworkNamesOverride& operator=(const CNetworkNamesOverride&) = delete;
-
- private:
-  CNetworkNames* m_previous;
-};
+inline CNetworkNames& NetworkNames() noexcept { return Vrn::CSeam<CNetworkNames>::Current(); }
+using CNetworkNamesOverride = Vrn::CSeam<CNetworkNames>::COverride;
 
 }  // namespace Msi

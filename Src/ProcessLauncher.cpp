@@ -33,9 +33,6 @@ constexpr DWORD kProgressPollMs = 100;
 constexpr int kProgressTotalTicks = 200;
 constexpr wchar_t kProgressActionName[] = L"SetProgressAction";
 
-CNormalUserToken g_realToken;
-CNormalUserToken* g_token = &g_realToken;
-
 // CreateProcessW may write into the command line, so it gets a private copy.
 std::wstring WritableCopy(const CUnicodeString& text) { return text.ToStdString(); }
 
@@ -431,12 +428,6 @@ Vrn::CKernelHandle CNormalUserToken::Make() {
   ::SaferCloseLevel(level);
   return made ? Vrn::CKernelHandle(token) : Vrn::CKernelHandle();
 }
-
-CNormalUserToken& NormalUserToken() { return *g_token; }
-
-CNormalUserTokenOverride::CNormalUserTokenOverride(CNormalUserToken& replacement)
-    : m_previous(std::exchange(g_token, &replacement)) {}
-CNormalUserTokenOverride::~CNormalUserTokenOverride() { g_token = m_previous; }
 
 CUnicodeString RunCommandCaptureTextWithin(const CUnicodeString& command, const CUnicodeString& prefix,
                                            const CUnicodeString& extension, DWORD timeoutMs) {

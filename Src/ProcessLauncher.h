@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Handle.h"
+#include "Seam.h"
 #include "UnicodeString.h"
 #include "VrnWindows.h"
 // msi.h after windows.h
@@ -123,17 +124,8 @@ class CNormalUserToken {
   // A primary token for CreateProcessAsUserW, or an empty handle when none can be made.
   virtual Vrn::CKernelHandle Make();
 };
-CNormalUserToken& NormalUserToken();
-class CNormalUserTokenOverride {
- public:
-  explicit CNormalUserTokenOverride(CNormalUserToken& replacement);
-  ~CNormalUserTokenOverride();
-  CNormalUserTokenOverride(const CNormalUserTokenOverride&) = delete;
-  CNormalUserTokenOverride& operator=(const CNormalUserTokenOverride&) = delete;
-
- private:
-  CNormalUserToken* m_previous;
-};
+inline CNormalUserToken& NormalUserToken() noexcept { return Vrn::CSeam<CNormalUserToken>::Current(); }
+using CNormalUserTokenOverride = Vrn::CSeam<CNormalUserToken>::COverride;
 
 // A captured run as RunCommandCaptureText, with the temporary file's prefix and extension and the
 // time limit chosen by the caller.

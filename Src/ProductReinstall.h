@@ -15,7 +15,7 @@ class CProductReinstall {
 };
 
 // The reinstallation in use, and the RAII override of tests.
-inline CProductReinstall& ProductReinstall() noexcept { return CSeam<CProductReinstall>::Current(); }
-using CProductReinstallOverride = CSeam<CProductReinstall>::COverride;
+inline CProductReinstall& ProductReinstall() noexcept { return Vrn::CSeam<CProductReinstall>::Current(); }
+using CProductReinstallOverride = Vrn::CSeam<CProductReinstall>::COverride;
 
 }  // namespace Msi

@@ -28,7 +28,7 @@ class CShellOpener {
 };
 
 // The opener in use (the real one unless a test installed another with CShellOpenerOverride).
-inline CShellOpener& ShellOpener() noexcept { return CSeam<CShellOpener>::Current(); }
-using CShellOpenerOverride = CSeam<CShellOpener>::COverride;
+inline CShellOpener& ShellOpener() noexcept { return Vrn::CSeam<CShellOpener>::Current(); }
+using CShellOpenerOverride = Vrn::CSeam<CShellOpener>::COverride;
 
 }  // namespace Msi

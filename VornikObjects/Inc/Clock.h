@@ -2,6 +2,7 @@
 // message) goes through it, so that tests run long waits in no time while a real run still sleeps.
 #pragma once
 
+#include "Seam.h"
 #include "VrnWindows.h"
 
 namespace Vrn {
@@ -14,18 +15,7 @@ class CClock {
 };
 
 // The clock in use: the real one unless a CClockOverride is alive.
-CClock& Clock();
-
-// Makes `replacement` the process-wide clock for the object's lifetime.
-class CClockOverride {
- public:
-  explicit CClockOverride(CClock& replacement);
-  ~CClockOverride();
-  CClockOverride(const CClockOverride&) = delete;
-  CClockOverride& operator=(const CClockOverride&) = delete;
-
- private:
-  CClock* m_previous;
-};
+inline CClock& Clock() noexcept { return CSeam<CClock>::Current(); }
+using CClockOverride = CSeam<CClock>::COverride;
 
 }  // namespace Vrn

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "Errors.h"
+#include "Seam.h"
 #include "UnicodeString.h"
 #include "VrnWindows.h"
 
@@ -37,17 +38,8 @@ class CUserInterface {
   virtual int ShowBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style);
   virtual BOOL BringToForeground(HWND window);
 };
-CUserInterface& UserInterface();
-class CUserInterfaceOverride {
- public:
-  explicit CUserInterfaceOverride(CUserInterface& replacement);
-  ~CUserInterfaceOverride();
-  CUserInterfaceOverride(const CUserInterfaceOverride&) = delete;
-  CUserInterfaceOverride& operator=(const CUserInterfaceOverride&) = delete;
-
- private:
-  CUserInterface* m_previous;
-};
+inline CUserInterface& UserInterface() noexcept { return CSeam<CUserInterface>::Current(); }
+using CUserInterfaceOverride = CSeam<CUserInterface>::COverride;
 
 class CMessageBoxHandler : public CMessageHandler {
  public:

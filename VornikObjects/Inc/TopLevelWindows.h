@@ -3,6 +3,7 @@
 // it install a scripted desktop with CTopLevelWindowsOverride; the real side calls user32.
 #pragma once
 
+#include "Seam.h"
 #include "VrnWindows.h"
 
 namespace Vrn {
@@ -19,17 +20,7 @@ class CTopLevelWindows {
 };
 
 // The desktop in use: the real one unless a CTopLevelWindowsOverride is alive.
-CTopLevelWindows& TopLevelWindows();
-
-class CTopLevelWindowsOverride {
- public:
-  explicit CTopLevelWindowsOverride(CTopLevelWindows& replacement);
-  ~CTopLevelWindowsOverride();
-  CTopLevelWindowsOverride(const CTopLevelWindowsOverride&) = delete;
-  CTopLevelWindowsOverride& operator=(const CTopLevelWindowsOverride&) = delete;
-
- private:
-  CTopLevelWindows* m_previous;
-};
+inline CTopLevelWindows& TopLevelWindows() noexcept { return CSeam<CTopLevelWindows>::Current(); }
+using CTopLevelWindowsOverride = CSeam<CTopLevelWindows>::COverride;
 
 }  // namespace Vrn

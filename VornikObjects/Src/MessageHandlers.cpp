@@ -19,9 +19,6 @@ enum class DefaultSlot { NotChosen, Chosen, NoHandler };
 DefaultSlot g_defaultSlot = DefaultSlot::NotChosen;
 CMessageHandler* g_default = nullptr;
 
-CUserInterface g_realInterface;
-CUserInterface* g_interface = &g_realInterface;
-
 CUnicodeString g_applicationTitle;
 
 thread_local bool t_handlingException = false;
@@ -42,10 +39,6 @@ int CUserInterface::ShowBox(HWND owner, const wchar_t* text, const wchar_t* capt
   return ::MessageBoxW(owner, text, caption, style);
 }
 BOOL CUserInterface::BringToForeground(HWND window) { return ::SetForegroundWindow(window); }
-CUserInterface& UserInterface() { return *g_interface; }
-CUserInterfaceOverride::CUserInterfaceOverride(CUserInterface& replacement)
-    : m_previous(std::exchange(g_interface, &replacement)) {}
-CUserInterfaceOverride::~CUserInterfaceOverride() { g_interface = m_previous; }
 
 // ---- Answers and event types ----
 

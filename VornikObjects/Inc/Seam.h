@@ -6,7 +6,7 @@
 #include <atomic>
 #include <utility>
 
-namespace Msi {
+namespace Vrn {
 
 template <class Service>
 class CSeam {
@@ -34,4 +34,4 @@ class CSeam {
   static inline std::atomic<Service*> s_override{nullptr};
 };
 
-}  // namespace Msi
+}  // namespace Vrn
