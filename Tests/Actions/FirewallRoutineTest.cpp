@@ -67,6 +67,14 @@ class FirewallRoutineTest : public ::testing::Test {
                    {first, second, rule, CUnicodeString(L"About ") + rule, L"C:\\ignored", component});
   }
 
+  void AddApplicationRuleProperties() {
+    for (const auto& [name, value] : {std::pair{L"AR2FW_Port", L"5000"},
+                                      {L"AR2FW_Rule", L"App"},
+                                      {L"AR2FW_Path", L"C:\\App\\app.exe"},
+                                      {L"AR2FW_Desc", L"The app"}})
+      package.AddProperty(name, value);
+  }
+
   TestSupport::CMachineIsolation isolation;
   TestSupport::CTestPackage package;
   CFakeFirewall firewall;
@@ -232,10 +240,7 @@ TEST_F(FirewallRoutineTest, AddPortToFirewallProfilesAndBadPorts) {
 }
 
 TEST_F(FirewallRoutineTest, ApplicationRules) {
-  package.AddProperty(L"AR2FW_Port", L"5000");
-  package.AddProperty(L"AR2FW_Rule", L"App");
-  package.AddProperty(L"AR2FW_Path", L"C:\\App\\app.exe");
-  package.AddProperty(L"AR2FW_Desc", L"The app");
+  AddApplicationRuleProperties();
   package.Open();
   const struct {
     const wchar_t *port, *protocol, *direction;
@@ -274,10 +279,7 @@ TEST_F(FirewallRoutineTest, ApplicationRules) {
 }
 
 TEST_F(FirewallRoutineTest, ApplicationRuleFailures) {
-  package.AddProperty(L"AR2FW_Port", L"5000");
-  package.AddProperty(L"AR2FW_Rule", L"App");
-  package.AddProperty(L"AR2FW_Path", L"C:\\App\\app.exe");
-  package.AddProperty(L"AR2FW_Desc", L"The app");
+  AddApplicationRuleProperties();
   package.AddProperty(L"AR2FW_Direction", L"both");
   package.Open();
   const struct {
