@@ -87,9 +87,9 @@ TEST_F(FirewallRoutineTest, TableAddsRemovesAndSkipsByComponent) {
   package.AddProperty(L"RANGE_LAST", L"8002");
   AddRow(L"WEB_PORT", TestSupport::CCell::Null(), L"Web \"site\"", L"MainComp");
   AddRow(L"RANGE_FIRST", L"RANGE_LAST", L"Range", L"MainComp");
-  AddRow(L"WEB_PORT", TestSupport::CCell::Null(), L"Old", L"RemovedComp");
-  AddRow(L"NO_SUCH", TestSupport::CCell::Null(), L"Untouched", L"OffComp");
-  AddRow(L"NO_SUCH", TestSupport::CCell::Null(), L"NoComponent", L"");
+  AddRow(L"OLD_PORT", TestSupport::CCell::Null(), L"Old", L"RemovedComp");
+  AddRow(L"NO_SUCH_1", TestSupport::CCell::Null(), L"Untouched", L"OffComp");
+  AddRow(L"NO_SUCH_2", TestSupport::CCell::Null(), L"NoComponent", L"");
   const MSIHANDLE session = package.Open(true);
   package.SetProperty(L"WindowsBuild", L"7601");  // the installer sets its own at start
   ASSERT_EQ(MsiSetComponentStateW(session, L"RemovedComp", INSTALLSTATE_ABSENT), 0u);
@@ -161,7 +161,7 @@ TEST_F(FirewallRoutineTest, OlderInterfaceRefusesAnOpenPortAndRemovesByName) {
   package.AddProperty(L"RANGE_FIRST", L"8000");
   package.AddProperty(L"RANGE_LAST", L"8001");
   AddRow(L"RANGE_FIRST", L"RANGE_LAST", L"Range", L"MainComp");
-  AddRow(L"RANGE_FIRST", TestSupport::CCell::Null(), L"Old", L"RemovedComp");
+  AddRow(L"OLD_PORT", TestSupport::CCell::Null(), L"Old", L"RemovedComp");
   const MSIHANDLE session = package.Open(true);
   package.SetProperty(L"WindowsBuild", L"2600");  // the installer sets its own at start
   ASSERT_EQ(MsiSetComponentStateW(session, L"RemovedComp", INSTALLSTATE_ABSENT), 0u);
