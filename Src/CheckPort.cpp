@@ -339,6 +339,8 @@ void LogFirewallQuery(const COpenPortState& state, uint32_t port, bool& firewall
       case FirewallStep::PortEnabled:
         log << L"get_Enabled failed\r\n";
         return;
+      default:  // the steps of changing calls; a query never stops at them
+        return;
     }
     if (state.failure == kFirewallServiceNotRunning) {
       firewallOn = false;
