@@ -167,12 +167,26 @@ UINT CallDllInstallFalseBody(MSIHANDLE session) {
 constexpr wchar_t kInterfacesPath[] = L"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces";
 constexpr wchar_t kAckFrequency[] = L"TcpAckFrequency";
 
-// The interface subkey names; none when the interfaces key cannot be read.
-std::vector<CUnicodeString> InterfaceNames(Vrn::CRegistryKey& interfaces) {
+// Opens every interface subkey in turn (none when the interfaces key cannot be read) and hands it
+// to `visit`, stopping when it answers false. A subkey that cannot be opened logs "Warning:" and
+// the complaint and stops. True when every subkey was visited and accepted.
+bool ForEachInterface(Vrn::RegistryMode mode, const wchar_t* complaint,
+                      const std::function<bool(Vrn::CRegistryKey&)>& visit) {
+  Vrn::CRegistryKey interfaces;
   std::vector<CUnicodeString> names;
   if (interfaces.Open(HKEY_LOCAL_MACHINE, kInterfacesPath, Vrn::RegistryMode::Read, Vrn::RegistryView::Sixty4))
     interfaces.EnumerateSubKeys(names);
-  return names;
+  for (const CUnicodeString& name : names) {
+    Vrn::CRegistryKey key;
+    if (!key.Open(interfaces, name, mode)) {
+      Msi::CustomActionLog()
+          << L"Warning:" << complaint
+          << L" subkey of HKLM\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces.\r\n";
+      return false;
+    }
+    if (!visit(key)) return false;
+  }
+  return true;
 }
 
 bool AckFrequencyIsOne(const Vrn::CRegistryKey& key) {
@@ -183,37 +197,18 @@ bool AckFrequencyIsOne(const Vrn::CRegistryKey& key) {
 
 UINT IsTcpAckFrequencyNeedBody(MSIHANDLE session) {
   Msi::CustomActionLog() << L"IsTcpAckFrequencyNeed\r\n\r\n";
-  CUnicodeString need = L"0";
-  Vrn::CRegistryKey interfaces;
-  for (const CUnicodeString& name : InterfaceNames(interfaces)) {
-    Vrn::CRegistryKey key;
-    if (!key.Open(interfaces, name, Vrn::RegistryMode::Read)) {
-      Msi::CustomActionLog() << L"Warning:" << L"Could not read value TcpAckFrequency from subkey of "
-                             << L"HKLM\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces.\r\n";
-      need = L"1";
-      break;
-    }
-    if (!AckFrequencyIsOne(key)) {
-      need = L"1";
-      break;
-    }
-  }
-  Msi::SetProperty(session, L"IS_TAFNEED", need);
+  const bool allAtOne = ForEachInterface(Vrn::RegistryMode::Read, L"Could not read value TcpAckFrequency from",
+                                         [](Vrn::CRegistryKey& key) { return AckFrequencyIsOne(key); });
+  Msi::SetProperty(session, L"IS_TAFNEED", allAtOne ? L"0" : L"1");
   return ERROR_SUCCESS;
 }
 
 UINT SetTcpAckFrequencyBody(MSIHANDLE) {
   Msi::CustomActionLog() << L"SetTcpAckFrequency\r\n\r\n";
-  Vrn::CRegistryKey interfaces;
-  for (const CUnicodeString& name : InterfaceNames(interfaces)) {
-    Vrn::CRegistryKey key;
-    if (!key.Open(interfaces, name, Vrn::RegistryMode::Write)) {
-      Msi::CustomActionLog() << L"Warning:" << L"Could not write value TcpAckFrequency to subkey of "
-                             << L"HKLM\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces.\r\n";
-      break;
-    }
+  ForEachInterface(Vrn::RegistryMode::Write, L"Could not write value TcpAckFrequency to", [](Vrn::CRegistryKey& key) {
     key.WriteDword(kAckFrequency, 1);
-  }
+    return true;
+  });
   return ERROR_SUCCESS;
 }
 
