@@ -100,9 +100,12 @@ bool CallDllInstall(const CUnicodeString& path, bool install) {
   return function && function(install ? TRUE : FALSE, nullptr) == S_OK;
 }
 
+// The path in double quotes, so that a folder with blanks still names one program.
+CUnicodeString Quoted(const CUnicodeString& path) { return L"\"" + path + L"\""; }
+
 // Starts "<path>" /unregserver without waiting.
 bool StartUnregisterServer(const CUnicodeString& path) {
-  const CUnicodeString quoted = L"\"" + path + L"\"";
+  const CUnicodeString quoted = Quoted(path);
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
   info.fMask = SEE_MASK_NOASYNC;
@@ -131,7 +134,7 @@ UINT SelfRegisterFiles(MSIHANDLE session, bool registering) {
     if (HasExtension(name, L".dll") || HasExtension(name, L".ocx"))
       ok = RegisterWithReport(path, registering ? "DllRegisterServer" : "DllUnregisterServer");
     else if (HasExtension(name, L".exe"))
-      ok = registering ? !Msi::RunCommandLine(path, L"/regserver") : StartUnregisterServer(path);
+      ok = registering ? !Msi::RunCommandLine(Quoted(path), L"/regserver") : StartUnregisterServer(path);
     else
       Vrn::Check(false);  // not a kind of file that registers itself
     if (!ok) return ERROR_INSTALL_FAILURE;
