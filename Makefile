@@ -5,7 +5,7 @@ BUILD := build
 CMAKE_FLAGS := -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
 JOBS ?= 2
 
-.PHONY: all deps configure build test demo bench format clean
+.PHONY: all deps configure build test demo bench format clean package
 
 all: build
 
@@ -32,6 +32,11 @@ bench: configure
 	cmake --build $(BUILD) -j $(JOBS) --target bench
 	@scripts/prepare-wine $(BUILD)
 	@WINE_BUILD_DIR=$(abspath $(BUILD)) scripts/wine-run $(BUILD)/bench.exe $(BENCH_ARGS); rc=$$?; scripts/stop-wine $(BUILD); exit $$rc
+
+# The release package dist/OrvantCA-<version>.zip (the version is in the file VERSION).
+package: configure
+	cmake --build $(BUILD) -j $(JOBS) --target OrvantCA orvrun
+	@scripts/make-package . $(BUILD) dist
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

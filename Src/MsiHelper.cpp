@@ -56,9 +56,21 @@ UINT ReadPath(UINT(WINAPI* read)(MSIHANDLE, LPCWSTR, LPWSTR, LPDWORD), MSIHANDLE
                            [&](wchar_t* buffer, DWORD* size) { return read(session, folder.c_str(), buffer, size); });
 }
 
+CSessionObserver* g_sessionObserver = nullptr;
+
+// Every property write of the facade goes through here, so an installed observer sees them all.
 UINT WriteProperty(MSIHANDLE session, const CUnicodeString& name, const CUnicodeString& value) {
   Vrn::Check(session != 0);
-  return MsiSetPropertyW(session, name.c_str(), value.c_str());
+  if (!g_sessionObserver) return MsiSetPropertyW(session, name.c_str(), value.c_str());
+  CUnicodeString previous;
+  try {
+    previous = ReadPropertyRaw(session, name);
+  } catch (Vrn::CException* raw) {
+    Vrn::CExceptionPtr error(raw);  // an unreadable old value is reported as empty
+  }
+  const UINT answer = MsiSetPropertyW(session, name.c_str(), value.c_str());
+  g_sessionObserver->PropertyWritten(name, previous, value, answer);
+  return answer;
 }
 
 CUnicodeString CustomActionDataValue(MSIHANDLE session, const CUnicodeString& key, bool required) {
@@ -218,6 +230,7 @@ void SetPropertyNoLog(MSIHANDLE session, const CUnicodeString& name, const CUnic
 }
 
 bool IsScriptMode(MSIHANDLE session) {
+  if (g_sessionObserver && g_sessionObserver->SimulatesScriptMode()) return true;
   for (MSIRUNMODE mode : {MSIRUNMODE_SCHEDULED, MSIRUNMODE_ROLLBACK, MSIRUNMODE_COMMIT})
     if (MsiGetMode(session, mode)) return true;
   return false;
@@ -392,5 +405,15 @@ CUnicodeString GetRequiredProperty(MSIHANDLE session, const CUnicodeString& name
   Vrn::Check(!value.IsEmpty());
   return value;
 }
+
+}  // namespace Msi
+
+namespace Msi {
+
+CSessionObserverScope::CSessionObserverScope(CSessionObserver& observer) : m_previous(g_sessionObserver) {
+  g_sessionObserver = &observer;
+}
+
+CSessionObserverScope::~CSessionObserverScope() { g_sessionObserver = m_previous; }
 
 }  // namespace Msi

@@ -102,3 +102,30 @@ namespace Msi {
 CUnicodeString GetRequiredProperty(MSIHANDLE session, const CUnicodeString& name);
 
 }  // namespace Msi
+
+namespace Msi {
+
+// An observer of the session facade, for a tool that runs an action outside an installation (the
+// action runner): it is told of every property write (with the value before it), and it may have
+// the actions run as in a deferred run, reading CustomActionData.
+class CSessionObserver {
+ public:
+  virtual ~CSessionObserver() = default;
+  virtual void PropertyWritten(const CUnicodeString& name, const CUnicodeString& previous, const CUnicodeString& value,
+                               UINT answer) = 0;
+  virtual bool SimulatesScriptMode() const { return false; }
+};
+
+// Installs the observer for its lifetime (one at a time; the previous one comes back after).
+class CSessionObserverScope {
+ public:
+  explicit CSessionObserverScope(CSessionObserver& observer);
+  ~CSessionObserverScope();
+  CSessionObserverScope(const CSessionObserverScope&) = delete;
+  CSessionObserverScope& operator=(const CSessionObserverScope&) = delete;
+
+ private:
+  CSessionObserver* m_previous;
+};
+
+}  // namespace Msi

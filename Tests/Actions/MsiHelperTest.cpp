@@ -2,6 +2,9 @@
 // lines, CustomActionData parsing, text expansion, paths, feature and component states.
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <vector>
+
 #include "CoreFixtures.h"
 #include "MsiHelper.h"
 #include "SessionTestSupport.h"
@@ -139,4 +142,34 @@ TEST_F(MsiHelperTest, PathsAndComponentStates) {
     EXPECT_EQ(ComponentWillBeRemoved(session, c.component), c.removed) << Utf8(c.component);
     EXPECT_EQ(ComponentWillBeLocal(session, c.component), c.local) << Utf8(c.component);
   }
+}
+
+// The observer sees every write of the facade with the value before it, and can make the facade
+// read CustomActionData as in a deferred run; after its scope nothing is reported any more.
+TEST_F(MsiHelperTest, ObserverSeesWritesAndSimulatesScriptMode) {
+  struct CRecorder : CSessionObserver {
+    std::vector<std::tuple<CUnicodeString, CUnicodeString, CUnicodeString>> writes;
+    bool script = false;
+    void PropertyWritten(const CUnicodeString& name, const CUnicodeString& previous, const CUnicodeString& value,
+                         UINT answer) override {
+      EXPECT_EQ(answer, static_cast<UINT>(ERROR_SUCCESS));
+      writes.emplace_back(name, previous, value);
+    }
+    bool SimulatesScriptMode() const override { return script; }
+  } recorder;
+  package.AddProperty(L"KEPT", L"old");
+  package.AddProperty(L"CustomActionData", L"KEPT=from data");
+  const MSIHANDLE session = package.Open();
+  {
+    CSessionObserverScope observing(recorder);
+    SetProperty(session, L"KEPT", L"new");
+    SetPropertyNoLog(session, L"FRESH", L"1");
+    recorder.script = true;
+    EXPECT_TRUE(IsScriptMode(session));
+    EXPECT_EQ(GetProperty(session, L"KEPT"), L"from data");
+  }
+  SetProperty(session, L"KEPT", L"after");
+  EXPECT_FALSE(IsScriptMode(session));
+  using Write = std::tuple<CUnicodeString, CUnicodeString, CUnicodeString>;
+  EXPECT_EQ(recorder.writes, (std::vector<Write>{{L"KEPT", L"old", L"new"}, {L"FRESH", L"", L"1"}}));
 }
