@@ -28,6 +28,6 @@ class CFeatureTool {
   virtual ~CFeatureTool() = default;
   virtual std::vector<CUnicodeString> ListFeatures();
 };
-using CFeatureToolSeam = CSeam<CFeatureTool>;
+using CFeatureToolSeam = Vrn::CSeam<CFeatureTool>;
 
 }  // namespace Msi
