@@ -12,9 +12,6 @@ namespace Msi {
 
 namespace {
 
-CFirewall g_realFirewall;
-CFirewall* g_firewall = &g_realFirewall;
-
 // Owns one COM interface reference.
 template <class Interface>
 class CComReference {
@@ -392,10 +389,5 @@ CFirewallOutcome CFirewall::RemoveApplication(const std::wstring& path) {
   if (auto failed = MakeString(FirewallStep::RemoveApplication, path, image)) return failed;
   return StepFailed(FirewallStep::RemoveApplication, applications->Remove(image.Get()));
 }
-
-CFirewall& Firewall() { return *g_firewall; }
-
-CFirewallOverride::CFirewallOverride(CFirewall& replacement) : m_previous(std::exchange(g_firewall, &replacement)) {}
-CFirewallOverride::~CFirewallOverride() { g_firewall = m_previous; }
 
 }  // namespace Msi

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Seam.h"
 #include "VrnWindows.h"
 
 namespace Msi {
@@ -155,17 +156,7 @@ class CFirewall {
 };
 
 // The firewall in use: the real one unless a CFirewallOverride is alive.
-CFirewall& Firewall();
-
-class CFirewallOverride {
- public:
-  explicit CFirewallOverride(CFirewall& replacement);
-  ~CFirewallOverride();
-  CFirewallOverride(const CFirewallOverride&) = delete;
-  CFirewallOverride& operator=(const CFirewallOverride&) = delete;
-
- private:
-  CFirewall* m_previous;
-};
+inline CFirewall& Firewall() noexcept { return Vrn::CSeam<CFirewall>::Current(); }
+using CFirewallOverride = Vrn::CSeam<CFirewall>::COverride;
 
 }  // namespace Msi
