@@ -32,7 +32,7 @@ constexpr UINT kWarningStyle = MB_OK | MB_ICONWARNING;     // 0x30
 
 const wchar_t* Verdict(bool passes) { return passes ? kYes : L""; }
 
-void LogActionName(const wchar_t* name) { Msi::CustomActionLog() << name << L"\r\n\r\n"; }
+using Msi::LogActionName;
 
 void ShowNotice(const CMessageContext& context, const wchar_t* messageProperty, const CUnicodeString& appended = {}) {
   Msi::ShowPropertyMessage(context, messageProperty, appended, kNoticeStyle);

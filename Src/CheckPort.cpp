@@ -49,7 +49,7 @@ CPortRows ReadPortRows(MSIHANDLE session) {
   return rows;
 }
 
-void LogActionName(const wchar_t* name) { CustomActionLog() << name << L"\r\n\r\n"; }
+using Msi::LogActionName;
 
 std::optional<int32_t> SignedPort(const CUnicodeString& text) { return Vrn::StrictInteger<int32_t>(text); }
 

@@ -60,7 +60,7 @@ namespace {
 
 using Msi::CUnicodeString;
 
-void LogActionName(const wchar_t* name) { Msi::CustomActionLog() << name << L"\r\n\r\n"; }
+using Msi::LogActionName;
 
 const wchar_t* YesOrEmpty(bool yes) { return yes ? L"Yes" : L""; }
 

@@ -50,7 +50,7 @@ constexpr int kMaxCounterChecks = 10000;
 void LogLine(std::wstring_view first, const CUnicodeString& second = {}) {
   CustomActionLog() << CUnicodeString(first) + second + L"\r\n";
 }
-void LogActionName(const wchar_t* name) { CustomActionLog() << CUnicodeString(name) + L"\r\n\r\n"; }
+using Msi::LogActionName;
 
 // ---- CloseApplications ----
 

@@ -178,4 +178,7 @@ CMsiLogMessageHandler& LogMessageHandler(MSIHANDLE session) {
   return handler;
 }
 
+// One piece, so that a name never stands apart from its empty line when two actions log at once.
+void LogActionName(std::wstring_view name) { CustomActionLog() << std::wstring_view(std::wstring(name) + L"\r\n\r\n"); }
+
 }  // namespace Msi

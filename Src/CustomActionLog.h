@@ -55,6 +55,9 @@ class CCustomActionLog {
 // The process-wide log, constructed on first use from the setting and the library's temporary folder.
 CCustomActionLog& CustomActionLog();
 
+// The first lines of every action: its name and an empty line.
+void LogActionName(std::wstring_view name);
+
 // "dd-mm-YYYY, HH:MM:SS" in local time.
 Vrn::CUnicodeString LogTimestamp();
 

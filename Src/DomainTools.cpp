@@ -13,7 +13,7 @@ namespace {
 
 using Msi::CUnicodeString;
 
-void LogActionName(const wchar_t* name) { Msi::CustomActionLog() << name << L"\r\n\r\n"; }
+using Msi::LogActionName;
 
 constexpr int kDistinguishedName = 1;  // EXTENDED_NAME_FORMAT NameFullyQualifiedDN
 

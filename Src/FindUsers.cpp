@@ -11,7 +11,7 @@ namespace {
 
 using Msi::CUnicodeString;
 
-void LogActionName(const wchar_t* name) { Msi::CustomActionLog() << name << L"\r\n\r\n"; }
+using Msi::LogActionName;
 
 UINT FindUsersBody(MSIHANDLE session) {
   LogActionName(L"FindUsers");

@@ -43,7 +43,7 @@ constexpr Msi::CTableQuery<PortFirewallColumn> kPortFirewallQuery{
     L"SELECT PortProperty, PortSecond, Rule, Description, Path, Component FROM OV_PortFirewall"};
 
 void LogLine(std::wstring_view text) { CustomActionLog() << text << L"\r\n"; }
-void LogActionName(const wchar_t* name) { CustomActionLog() << name << L"\r\n\r\n"; }
+using Msi::LogActionName;
 
 CUnicodeString HexCode(HRESULT code) { return L"0x" + CUnicodeString::FromHex(static_cast<uint32_t>(code)); }
 

@@ -58,7 +58,7 @@ constexpr std::array<CLanguageRow, kLanguageCount> kLanguages = BuildLanguageTab
 
 constexpr size_t kLanguageFeaturePrefixLength = std::size(kLanguageFeaturePrefix) - 1;
 
-void LogActionName(const wchar_t* name) { CustomActionLog() << name << L"\r\n\r\n"; }
+using Msi::LogActionName;
 
 // The language id of a feature named "UILang<n>" (n a number, not negative), or nothing.
 std::optional<int32_t> LanguageFeatureId(const CUnicodeString& feature) {

@@ -42,7 +42,7 @@ CUnicodeString PasswordPropertyName(MSIHANDLE session) {
   return name;
 }
 
-void LogActionName(const wchar_t* name) { Msi::CustomActionLog() << name << L"\r\n\r\n"; }
+using Msi::LogActionName;
 
 UINT CodePasswordBody(MSIHANDLE session) {
   LogActionName(L"CodePassword");

@@ -26,7 +26,7 @@ int OptionalNumber(const CUnicodeString& value, int fallback, const wchar_t* err
   return fallback;
 }
 
-void LogActionName(const wchar_t* name) { Msi::CustomActionLog() << name << L"\r\n\r\n"; }
+using Msi::LogActionName;
 
 UINT MessageBody(MSIHANDLE session) {
   LogActionName(L"Message");

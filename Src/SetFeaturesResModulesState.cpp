@@ -24,7 +24,7 @@ using Msi::CUnicodeString;
 // REINSTALLMODE_FILEEQUALVERSION | REINSTALLMODE_MACHINEDATA | REINSTALLMODE_SHORTCUT.
 constexpr DWORD kReinstallMode = 0x288;
 
-void LogActionName(std::wstring_view name) { Msi::CustomActionLog() << name << L"\r\n\r\n"; }
+using Msi::LogActionName;
 
 // The non-empty pieces of `text` between separators, untrimmed.
 std::vector<CUnicodeString> SplitNonEmpty(const CUnicodeString& text, wchar_t separator) {

@@ -16,7 +16,7 @@ namespace {
 
 using Msi::CUnicodeString;
 
-void LogActionName(const wchar_t* name) { Msi::CustomActionLog() << name << L"\r\n\r\n"; }
+using Msi::LogActionName;
 
 // The property named by `nameProperty`, which must name one.
 CUnicodeString RequiredName(MSIHANDLE session, const wchar_t* nameProperty) {
