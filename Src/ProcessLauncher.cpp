@@ -344,6 +344,7 @@ bool RunCommandCaptureLines(const CUnicodeString& command, std::vector<CUnicodeS
 
 bool RunCommandTimed(const CUnicodeString& command, DWORD seconds) {
   const CUnicodeString path = Vrn::CreateUniqueTempFile(L"Orvant-DISM-out-", L"log");
+  Vrn::KeepTemporaryFile(path);  // the output stays after the library unloads
   CCapturedRun run(command, path, false);
   const DWORD limit = seconds > INFINITE / 1000 ? INFINITE - 1 : seconds * 1000;
   return run.WaitOrEnd(limit);

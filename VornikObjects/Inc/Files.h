@@ -153,3 +153,11 @@ using ReplaceFaultHook = DWORD (*)(ReplaceStep step);
 ReplaceFaultHook SetReplaceFaultHook(ReplaceFaultHook hook);
 
 }  // namespace Vrn
+
+namespace Vrn {
+
+// Takes a file CreateUniqueTempFile made off the files removed at the last stop: it stays for
+// whoever looks at it afterwards. A path that is not on that list is ignored.
+void KeepTemporaryFile(const CUnicodeString& path);
+
+}  // namespace Vrn

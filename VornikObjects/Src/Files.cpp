@@ -546,3 +546,12 @@ ReplaceFaultHook SetReplaceFaultHook(ReplaceFaultHook hook) {
 }
 
 }  // namespace Vrn
+
+namespace Vrn {
+
+void KeepTemporaryFile(const CUnicodeString& path) {
+  std::lock_guard lock(g_tempLock);
+  std::erase(g_tempFiles, path);
+}
+
+}  // namespace Vrn
