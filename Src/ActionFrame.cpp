@@ -2,6 +2,7 @@
 #include "ActionFrame.h"
 
 #include <exception>
+#include <string>
 
 #include "CustomActionLog.h"
 #include "Errors.h"
@@ -15,27 +16,34 @@ namespace Msi {
 namespace {
 
 // Makes the log handler current for one call when the log is enabled, and restores the previous
-// handler at the end; finding another handler current then is an internal error.
+// handler at the end; finding another handler current then is an internal error. Calls on several
+// threads share the one handler: the first of overlapping calls attaches it and the last detaches
+// it, so a call that ends early never takes the handler away from one still running.
 class CHandlerAttachment {
  public:
   CHandlerAttachment(CMsiLogMessageHandler& handler, bool enabled) : m_handler(&handler) {
     if (!enabled) return;
     std::lock_guard lock(Vrn::MessageSystemLock());
-    m_previous = Vrn::SetCurrentHandler(m_handler);
+    if (s_attachedCalls++ == 0) s_previous = Vrn::SetCurrentHandler(m_handler);
     m_attached = true;
   }
   ~CHandlerAttachment() noexcept(false) {
     if (!m_attached) return;
     std::lock_guard lock(Vrn::MessageSystemLock());
-    Vrn::CMessageHandler* replaced = Vrn::SetCurrentHandler(m_previous);
+    if (--s_attachedCalls > 0) return;
+    Vrn::CMessageHandler* replaced = Vrn::SetCurrentHandler(s_previous);
     Vrn::Check(replaced == m_handler);
   }
   CHandlerAttachment(const CHandlerAttachment&) = delete;
   CHandlerAttachment& operator=(const CHandlerAttachment&) = delete;
 
  private:
+  // Under the message-system lock: the calls that have the handler attached, and the handler that
+  // was current before the first of them.
+  static inline int s_attachedCalls = 0;
+  static inline Vrn::CMessageHandler* s_previous = nullptr;
+
   CMsiLogMessageHandler* m_handler;
-  Vrn::CMessageHandler* m_previous = nullptr;
   bool m_attached = false;
 };
 
@@ -57,7 +65,7 @@ UINT RunFramed(MSIHANDLE session, ActionBody body) {
     } catch (const std::exception& failure) {
       // Not the library's own kind (a standard library failure such as bad_alloc): logged and
       // counted like any failure, and the frame still closes the log and stops the library.
-      CustomActionLog() << "ERROR: " << failure.what() << "\r\n\r\n";
+      CustomActionLog() << std::string("ERROR: ") + failure.what() + "\r\n\r\n";
       result = ERROR_INSTALL_FAILURE;
       IncrementInstallationCounter();
     } catch (...) {
@@ -83,14 +91,14 @@ bool IncrementInstallationCounter(const wchar_t* keyPath) {
     const Vrn::CUnicodeString text = key.ReadString(L"InstallationCount", L"0");
     int64_t next = 1;
     if (const auto count = Vrn::StrictInteger<int32_t>(text)) {
-      CustomActionLog() << L"count = " << *count << L"\r\n\r\n";
+      CustomActionLog() << L"count = " + Vrn::CUnicodeString::FromInt(*count) + L"\r\n\r\n";
       next = static_cast<int64_t>(*count) + 1;
     }
     key.WriteString(L"InstallationCount", Vrn::CUnicodeString::FromInt(next));
     return true;
   } catch (Vrn::CException* raw) {
     Vrn::CExceptionPtr failure(raw);
-    CustomActionLog() << L"ERROR: " << failure->MessageText() << L"\r\n\r\n";
+    CustomActionLog() << L"ERROR: " + failure->MessageText() + L"\r\n\r\n";
     return false;
   }
 }

@@ -5,6 +5,7 @@
 
 #include "Errors.h"
 #include "Files.h"
+#include "HiddenValues.h"
 #include "MsiHelper.h"
 
 namespace Msi {
@@ -16,6 +17,8 @@ constexpr wchar_t kLogExtension[] = L".txt";
 // The recorded name plus OrvantMsiLog1.txt ... OrvantMsiLog9.txt.
 constexpr int kNumberedNames = 9;
 constexpr char kByteOrderMark[] = "\xFF\xFE";
+// The mark that precedes every appended piece (FF FE in the file).
+constexpr wchar_t kPieceMark = 0xFEFF;
 
 // The newest "<digit>\OrvantMsiLog.txt" below the folder, judged by the log file's creation time.
 Vrn::CUnicodeString NewestNumberedLogFolder(const Vrn::CUnicodeString& folder) {
@@ -83,8 +86,8 @@ CCustomActionLog::CCustomActionLog(bool enabled, const Vrn::CUnicodeString& temp
   if (folder.IsEmpty()) folder = temporaryFolder;
   m_fileName = Vrn::JoinPath(folder, Vrn::CUnicodeString(kLogName) + kLogExtension);
   if (OpenForAppend())
-    *this << L"=================================================\r\n...LOGGING started at " << LogTimestamp()
-          << L"\r\n\r\n";
+    *this << L"=================================================\r\n...LOGGING started at " + LogTimestamp() +
+                 L"\r\n\r\n";
 }
 
 bool CCustomActionLog::OpenForAppend() {
@@ -111,11 +114,15 @@ bool CCustomActionLog::OpenForAppend() {
 
 void CCustomActionLog::Append(std::wstring_view text) {
   if (!m_enabled) return;
+  // The mark and the text in one write, so that no other piece can come between them.
+  std::wstring piece(1, kPieceMark);
+  piece += text;
+  Vrn::MaskHiddenValues(piece);
+  std::lock_guard lock(m_appendLock);
   if (!m_file && !OpenForAppend()) return;
   try {
     if (!SetFilePointerEx(m_file.Get(), LARGE_INTEGER{}, nullptr, FILE_END)) Vrn::RaiseFileError(m_fileName);
-    WriteAll(m_file.Get(), kByteOrderMark, 2, m_fileName);
-    WriteAll(m_file.Get(), text.data(), text.size() * sizeof(wchar_t), m_fileName);
+    WriteAll(m_file.Get(), piece.data(), piece.size() * sizeof(wchar_t), m_fileName);
   } catch (Vrn::CException* raw) {
     Vrn::CExceptionPtr ignored(raw);  // the log never fails an action
   }
@@ -141,7 +148,10 @@ CCustomActionLog& CCustomActionLog::operator<<(int32_t value) { return *this << 
 
 CCustomActionLog& CCustomActionLog::operator<<(uint32_t value) { return *this << Vrn::CUnicodeString::FromUInt(value); }
 
-void CCustomActionLog::Close() noexcept { m_file.Reset(); }
+void CCustomActionLog::Close() noexcept {
+  std::lock_guard lock(m_appendLock);
+  m_file.Reset();
+}
 
 CCustomActionLog& CustomActionLog() {
   // Function-local statics: constructed once even when threads race, destroyed when the library
@@ -155,12 +165,14 @@ int CMsiLogMessageHandler::ShowMessage(HWND, const Vrn::CUnicodeString& text, co
   const int answer = Vrn::DefaultButtonAnswer(style);
   ShowInstallerError(m_session, text);
   static const wchar_t kEquals[] = L"============================================================\r\n";
-  CCustomActionLog& log = CustomActionLog();
-  log << kEquals << (m_warning ? L"WARNING: " : L"MESSAGE: ") << caption << L"\r\n" << L"\t" << text << L"\r\n";
+  // The block is one piece, so that a call on another thread cannot split it.
+  Vrn::CUnicodeString block = kEquals;
+  block += (m_warning ? L"WARNING: " : L"MESSAGE: ") + caption + L"\r\n\t" + text + L"\r\n";
   if (!m_warning)
-    log << L"------------------------------------------------------------\r\n"
-        << L"MSGRET (default): " << DialogResultName(answer) << L"\r\n";
-  log << kEquals;
+    block += L"------------------------------------------------------------\r\nMSGRET (default): " +
+             DialogResultName(answer) + L"\r\n";
+  block += kEquals;
+  CustomActionLog() << block;
   return answer;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string_view>
 
 #include "Handle.h"
@@ -20,7 +21,8 @@ namespace Msi {
 Vrn::CCacheSetup<bool>& EnableMsiLogSetting();
 
 // The log file. Every append opens the file, writes U+FEFF and the text as UTF-16LE, and closes it;
-// appends never fail their caller.
+// appends never fail their caller. Appends from several threads are serialised, so each piece lands
+// whole; hidden values (HiddenValues.h) are masked in every piece.
 class CCustomActionLog {
  public:
   // Chooses the file in the temporary folder (or its newest one-digit subfolder holding a log) and
@@ -50,6 +52,7 @@ class CCustomActionLog {
   bool m_enabled;
   Vrn::CUnicodeString m_fileName;
   Vrn::CFileHandle m_file;
+  std::mutex m_appendLock;  // guards the file and its name during an append
 };
 
 // The process-wide log, constructed on first use from the setting and the library's temporary folder.

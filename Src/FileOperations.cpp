@@ -200,9 +200,12 @@ std::atomic<FileCopyCall> g_fileCopy{RealFileCopy};
 
 // ---- Log ----
 
-void LogActionStart(const wchar_t* actionName) { CustomActionLog() << actionName << L"\r\n\r\n"; }
+// Each as one piece, so that a line never splits when actions log on two threads at once.
+void LogActionStart(const wchar_t* actionName) { LogActionName(actionName); }
 
-void LogTextLine(std::wstring_view first, std::wstring_view second) { CustomActionLog() << first << second << L"\r\n"; }
+void LogTextLine(std::wstring_view first, std::wstring_view second) {
+  CustomActionLog() << CUnicodeString(first) + second + L"\r\n";
+}
 
 // ---- Paths ----
 

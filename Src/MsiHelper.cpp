@@ -10,6 +10,7 @@
 
 #include "CustomActionLog.h"
 #include "Errors.h"
+#include "HiddenValues.h"
 #include "MsiHandle.h"
 
 namespace Msi {
@@ -17,6 +18,7 @@ namespace Msi {
 namespace {
 
 constexpr wchar_t kCustomActionData[] = L"CustomActionData";
+constexpr wchar_t kHiddenPropertiesName[] = L"MsiHiddenProperties";
 // MsiGetPropertyW is first asked with this much room; longer values take a second call.
 constexpr DWORD kPropertyFirstTry = 256;
 // Target and source paths are read in one call with this much room.
@@ -32,10 +34,8 @@ CUnicodeString HandleText(MSIHANDLE session) {
 // The log block of one installer call: the call line, an error line when it failed, and the
 // installer's answer followed by the details of the result.
 void LogInstallerCall(const CUnicodeString& call, UINT answer, bool failed, const CUnicodeString& details) {
-  CCustomActionLog& log = CustomActionLog();
-  log << call << L" ) " << L"\r\n";
-  if (failed) log << L"  ERROR:" << L"\r\n";
-  log << L"  ret=" << static_cast<uint32_t>(answer) << details << L"\r\n\r\n";
+  CustomActionLog() << call + L" ) \r\n" + (failed ? L"  ERROR:\r\n" : L"") + L"  ret=" +
+                           CUnicodeString::FromUInt(answer) + details + L"\r\n\r\n";
 }
 
 // Reads a text that an installer function writes into a caller's buffer of `room` characters
@@ -122,6 +122,43 @@ std::vector<std::wstring_view> SplitCustomActionData(std::wstring_view text) {
   return items;
 }
 
+// The session's hidden properties as one facade operation sees them: the names listed in
+// "MsiHiddenProperties" (in a deferred run, in the CustomActionData item of that name, which the
+// package passes on). Looking them up registers their values as hidden values, so that the log
+// masks them wherever they appear, also inside other texts such as command lines built from them.
+class CHiddenProperties {
+ public:
+  explicit CHiddenProperties(MSIHANDLE session) {
+    if (!session) return;
+    try {
+      const bool script = IsScriptMode(session);
+      const CUnicodeString data = script ? ReadPropertyRaw(session, kCustomActionData) : CUnicodeString();
+      auto read = [&](const CUnicodeString& name) {
+        return script ? ParseCustomActionData(data, name).value_or(CUnicodeString()) : ReadPropertyRaw(session, name);
+      };
+      const CUnicodeString list = read(kHiddenPropertiesName);
+      for (size_t start = 0; start < list.Length();) {
+        const size_t end = std::min(list.Find(L';', start), list.Length());
+        const CUnicodeString name = list.Mid(start, end - start).Trimmed();
+        if (!name.IsEmpty()) m_names.push_back(name);
+        start = end + 1;
+      }
+      for (const CUnicodeString& name : m_names) Vrn::HideValue(read(name));
+    } catch (Vrn::CException* raw) {
+      Vrn::CExceptionPtr ignored(raw);  // unreadable data hides nothing more; the operation reports it itself
+    }
+  }
+  // The value as the log shows it: the mask for a hidden property (after registering the value).
+  CUnicodeString Shown(const CUnicodeString& name, const CUnicodeString& value) const {
+    if (std::find(m_names.begin(), m_names.end(), name) == m_names.end()) return value;
+    Vrn::HideValue(value);
+    return Vrn::kHiddenValueMask;
+  }
+
+ private:
+  std::vector<CUnicodeString> m_names;
+};
+
 // The component-state test shared by the three predicates: both states preset to unknown; a
 // failed query or a core-library exception gives false.
 bool TestComponentState(MSIHANDLE session, const CUnicodeString& component,
@@ -130,7 +167,7 @@ bool TestComponentState(MSIHANDLE session, const CUnicodeString& component,
     INSTALLSTATE installed = INSTALLSTATE_UNKNOWN;
     INSTALLSTATE action = INSTALLSTATE_UNKNOWN;
     if (MsiGetComponentStateW(session, component.c_str(), &installed, &action) != ERROR_SUCCESS) return false;
-    CustomActionLog() << component << L" - " << static_cast<int32_t>(action) << L"\r\n";
+    CustomActionLog() << component + L" - " + CUnicodeString::FromInt(action) + L"\r\n";
     return decide(installed, action);
   } catch (Vrn::CException* raw) {
     Vrn::CExceptionPtr ignored(raw);
@@ -174,11 +211,17 @@ CUnicodeString ReadPropertyRaw(MSIHANDLE session, const CUnicodeString& name) {
 }
 
 CUnicodeString GetProperty(MSIHANDLE session, const CUnicodeString& name) {
-  CCustomActionLog& log = CustomActionLog();
-  log << L"Property( " << name;
+  const CHiddenProperties hidden(session);
   const bool script = IsScriptMode(session);
-  const CUnicodeString value = script ? GetCustomActionDataValue(session, name) : ReadPropertyRaw(session, name);
-  log << L" ) : " << value << L"\r\n";
+  CUnicodeString value;
+  try {
+    value = script ? GetCustomActionDataValue(session, name) : ReadPropertyRaw(session, name);
+  } catch (Vrn::CException*) {
+    CustomActionLog() << L"Property( " + name;  // the line as far as it got, before the failure's report
+    throw;
+  }
+  // Each line is one piece, so that lines of calls on other threads never split it.
+  CustomActionLog() << L"Property( " + name + L" ) : " + hidden.Shown(name, value) + L"\r\n";
   if (script) return value;
   // Values typed into dialogs often carry blanks; the trimmed value is what the package keeps.
   const CUnicodeString trimmed = value.Trimmed();
@@ -187,46 +230,49 @@ CUnicodeString GetProperty(MSIHANDLE session, const CUnicodeString& name) {
 }
 
 CUnicodeString GetPropertySilent(MSIHANDLE session, const CUnicodeString& name) {
+  const CHiddenProperties hidden(session);
   CCustomActionLog& log = CustomActionLog();
-  log << L"GetPropertySilent : " << name << L"\r\n";
+  log << L"GetPropertySilent : " + name + L"\r\n";
   try {
     return IsScriptMode(session) ? FindCustomActionDataValue(session, name) : ReadPropertyRaw(session, name);
   } catch (Vrn::CException* raw) {
     Vrn::CExceptionPtr error(raw);
-    log << L"GetPropertySilent ERROR:" << error->MessageText() << L"\r\n\r\n";
+    log << L"GetPropertySilent ERROR:" + error->MessageText() + L"\r\n\r\n";
     return {};
   }
 }
 
 bool GetBoolProperty(MSIHANDLE session, const CUnicodeString& name) {
-  CustomActionLog() << L"GetBoolProperty : " << name << L"\r\n";
+  CustomActionLog() << L"GetBoolProperty : " + name + L"\r\n";
   const CUnicodeString value = GetPropertySilent(session, name);
   return !value.IsEmpty() && !value.EqualsNoCaseAscii(L"No") && value != L"0";
 }
 
 void SetProperty(MSIHANDLE session, const CUnicodeString& name, const CUnicodeString& value) {
+  const CHiddenProperties hidden(session);
   CCustomActionLog& log = CustomActionLog();
-  log << L"Set " << name << L" = " << value << L"\r\n";
+  log << L"Set " + name + L" = " + hidden.Shown(name, value) + L"\r\n";
   const UINT answer = WriteProperty(session, name, value);
   if (answer != ERROR_SUCCESS) {
-    log << L"  ERROR:" << static_cast<uint32_t>(answer) << L"\r\n";
+    log << L"  ERROR:" + CUnicodeString::FromUInt(answer) + L"\r\n";
     Vrn::Check(false);
   }
 }
 
 void SetPropertySilent(MSIHANDLE session, const CUnicodeString& name, const CUnicodeString& value) {
+  const CHiddenProperties hidden(session);
   CCustomActionLog& log = CustomActionLog();
   if (IsScriptMode(session)) {
-    log << L"SetPropertySilent in script mode " << name << L" = " << value << L"\r\n";
+    log << L"SetPropertySilent in script mode " + name + L" = " + hidden.Shown(name, value) + L"\r\n";
     return;
   }
-  log << L"Set " << name << L" = " << value << L"\r\n";
+  log << L"Set " + name + L" = " + hidden.Shown(name, value) + L"\r\n";
   SetPropertyNoLog(session, name, value);
 }
 
 void SetPropertyNoLog(MSIHANDLE session, const CUnicodeString& name, const CUnicodeString& value) {
   const UINT answer = WriteProperty(session, name, value);
-  if (answer != ERROR_SUCCESS) CustomActionLog() << L"  ERROR: " << static_cast<uint32_t>(answer) << L"\r\n";
+  if (answer != ERROR_SUCCESS) CustomActionLog() << L"  ERROR: " + CUnicodeString::FromUInt(answer) + L"\r\n";
 }
 
 bool IsScriptMode(MSIHANDLE session) {
@@ -258,7 +304,7 @@ std::optional<CUnicodeString> ParseCustomActionData(const CUnicodeString& data, 
 
 void FlushText(MSIHANDLE session, CUnicodeString& text) {
   Vrn::Check(session != 0);
-  CustomActionLog() << L"FlushText " << text << L"\r\n\r\n";
+  CustomActionLog() << L"FlushText " + text + L"\r\n\r\n";
   for (int replaced = 0; replaced < kFlushTextMaxReplacements; ++replaced) {
     const size_t open = text.Find(L'[');
     const size_t close = text.Find(L']');
@@ -288,7 +334,7 @@ CUnicodeString GetTargetPath(MSIHANDLE session, const CUnicodeString& folder) {
 void SetTargetPath(MSIHANDLE session, const CUnicodeString& folder, const CUnicodeString& path) {
   Vrn::Check(session != 0);
   const UINT answer = MsiSetTargetPathW(session, folder.c_str(), path.c_str());
-  CustomActionLog() << L"SetTargetPath ret=" << static_cast<uint32_t>(answer) << L"\r\n\r\n";
+  CustomActionLog() << L"SetTargetPath ret=" + CUnicodeString::FromUInt(answer) + L"\r\n\r\n";
   Vrn::Check(answer == ERROR_SUCCESS);
 }
 
@@ -376,7 +422,8 @@ CUnicodeString DialogResultName(int result) {
 
 void ShowInstallerError(MSIHANDLE session, const CUnicodeString& text) {
   CMsiHandle record = NewRecord(2);
-  Vrn::Check(MsiRecordSetStringW(record.Get(), 0, text.c_str()) == ERROR_SUCCESS);
+  // The installer logs what it is sent: hidden values are masked here as in the custom-action log.
+  Vrn::Check(MsiRecordSetStringW(record.Get(), 0, Vrn::MaskHiddenValues(text).c_str()) == ERROR_SUCCESS);
   SetField(record, 1, 0);
   SendMessageRecord(session, INSTALLMESSAGE(INSTALLMESSAGE_ERROR | MB_ICONERROR), record);
 }

@@ -9,6 +9,7 @@
 
 #include "Errors.h"
 #include "Files.h"
+#include "HiddenValues.h"
 #include "MessageHandlers.h"
 #include "Messages.h"
 #include "RegistryKey.h"
@@ -361,7 +362,7 @@ void WriteMessageLog(const CUnicodeString& text) {
     char stamp[64];
     snprintf(stamp, sizeof stamp, "%02u:%02u:%02u ProcessID:%lu ", now.wHour, now.wMinute, now.wSecond,
              GetCurrentProcessId());
-    const std::string line = stamp + text.ToCodePage(CP_ACP) + "\r\n";
+    const std::string line = stamp + MaskHiddenValues(text).ToCodePage(CP_ACP) + "\r\n";
     const CUnicodeString path = LibraryModuleFolder() + L"VornikLog.txt";
     CFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
