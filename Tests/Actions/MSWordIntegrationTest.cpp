@@ -85,11 +85,6 @@ class WordIntegrationTest : public ::testing::Test {
     TestSupport::WriteBytes(folder / L"Office\\WINWORD.EXE", "MZ");
     TestSupport::WriteBytes(folder / L"blocker", "a file where a folder should be");
   }
-  void RegisterWord(const wchar_t* currentVersion, const CUnicodeString& serverCommand) {
-    WriteValue(HKEY_CLASSES_ROOT, L"Word.Application\\CurVer", L"", currentVersion);
-    WriteValue(HKEY_CLASSES_ROOT, L"Word.Application\\CLSID", L"", kWordClassId);
-    WriteValue(HKEY_CLASSES_ROOT, L"CLSID\\" + CUnicodeString(kWordClassId) + L"\\LocalServer32", L"", serverCommand);
-  }
 
   CPendingRenamesGuard pendingRenames;  // first: it must see the real HKEY_LOCAL_MACHINE
   TestSupport::CMachineIsolation isolation;
@@ -111,7 +106,6 @@ TEST_F(WordIntegrationTest, StartupFolderFollowsTheVersionAndTheFirstWritableCan
        L"getStartupPath STARTUP-PATH=\r\n"},
       {L"Word.Application.12", L"blocker\\sub", L"Office\\WINWORD.EXE", L"AppData\\Microsoft\\Word\\Startup",
        L"New.dotm", L"MakeDir exception\r\n"},
-      {L"Word.Application.11", L"custom", L"Office\\WINWORD.EXE", L"custom", L"Old.dot", nullptr},
       {L"Word.Application", nullptr, L"Office\\WINWORD.EXE", L"Office\\Startup", L"Old.dot",
        L"CWordInfo version=word.application\r\n"},
       {L"word.application.abc", L"custom", L"Office\\winword.dll", L"", L"Old.dot", nullptr},
@@ -125,7 +119,9 @@ TEST_F(WordIntegrationTest, StartupFolderFollowsTheVersionAndTheFirstWritableCan
     // The user's application data, as the shell finds it, inside the test folder.
     WriteValue(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
                L"AppData", appData);
-    RegisterWord(c.currentVersion, (folder / c.server) + L" /Automation");
+    WriteValue(HKEY_CLASSES_ROOT, L"Word.Application\\CurVer", L"", c.currentVersion);
+    WriteValue(HKEY_CLASSES_ROOT, L"Word.Application\\CLSID", L"", kWordClassId);
+    WriteValue(HKEY_CLASSES_ROOT, wordClass.Path() + L"\\LocalServer32", L"", (folder / c.server) + L" /Automation");
     const CUnicodeString curVer = c.currentVersion;
     const CUnicodeString number = curVer.Length() > 17 ? curVer.Mid(17) : CUnicodeString();
     if (c.startupPath)

@@ -65,7 +65,6 @@ TEST_F(RemoveFilesTest, RemoveFilesAddFoldersKeepsExclusionsAndSkipsDotNames) {
   EXPECT_TRUE(Exists(folder / L"loose\\c.txt"));
   EXPECT_EQ(package.Property(L"RFF_IsLock"), L"");
   EXPECT_EQ(package.Property(L"RFF_IsAbort"), L"");
-  EXPECT_TRUE(Logged(L"exception find: Keep\r\n"));
   EXPECT_TRUE(Logged(L"Cannot find: " + (folder / L"missing.txt") + L"\r\n"));
   EXPECT_TRUE(Logged(L"delDir:" + tree + L"\r\nRemove: " + tree + L"\r\nCannot remove: " + tree + L"\r\n"));
 }
@@ -132,7 +131,6 @@ TEST_F(RemoveFilesTest, RemoveAddFoldersKeepsTheExceptionAndReportsTheLastFolder
     EXPECT_EQ(RemoveAddFolders(package.Session()), 0u);
     EXPECT_EQ(package.Property(L"RemoveAddFolders_IsLock"), c.isLock) << c.list;
   }
-  EXPECT_TRUE(Logged(L"Empty Property: MT_REMOVEADDFOLDERS\r\n"));
   EXPECT_TRUE(Logged(L"folder: 1 : " + (folder / L"a") + L"\r\n"));
   EXPECT_FALSE(Exists(folder / L"b"));
   EXPECT_TRUE(Exists(folder / L"a\\sub\\keep\\kept.txt"));
@@ -220,14 +218,12 @@ TEST_F(RemoveFilesTest, UpgradeSavesAndRestoresFiles) {
   for (const wchar_t* saved : {L"\\a.ini", L"\\b.ini", L"\\data\\one.dat", L"\\single.cfg", L"\\in-place.xml"})
     EXPECT_TRUE(Exists(temp + saved)) << saved;
   EXPECT_FALSE(Exists(temp + L"\\other.txt"));
-  EXPECT_TRUE(Logged(L"CopyFilesToTempFolder sourceDir=" + folder.Path() + L"\\, filesTemplate=single.cfg\r\n"));
 
   EXPECT_EQ(RemoveFilesFromSourceFolder(package.Session()), 0u);
   for (const wchar_t* gone : {L"\\a.ini", L"\\b.ini", L"\\data"}) EXPECT_FALSE(Exists(old + gone)) << gone;
   EXPECT_FALSE(Exists(folder / L"single.cfg"));
   EXPECT_TRUE(Exists(old + L"\\other.txt"));
   EXPECT_TRUE(Exists(installed + L"\\in-place.xml"));  // its source is its destination
-  EXPECT_TRUE(Logged(L"DelTree\r\nDelTree 2\r\n"));
 
   EXPECT_EQ(CopyFilesToDestFolder(package.Session()), 0u);
   EXPECT_EQ(TestSupport::ReadBytes(installed + L"\\a.ini"), "saved a");
