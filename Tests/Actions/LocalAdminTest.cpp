@@ -24,9 +24,9 @@ TEST_F(LocalAdminTest, MembershipCountsNestedGroupsAndIgnoresCase) {
   const struct {
     const wchar_t *login, *logonUser, *expected;
   } cases[] = {
-      {L"VM\\root", L"", L"Yes"},       {L"vm\\ROOT", L"", L"Yes"},  {L"CORP\\alice", L"", L"Yes"},
-      {L"CORP\\bob", L"", L""},         {L"CORP\\nobody", L"", L""}, {L"", L"VM\\root", L"Yes"},
-      {L"CORP\\bob", L"VM\\root", L""},  // LOGIN wins over the installing user
+      {L"VM\\root", L"", L"Yes"},    {L"vm\\ROOT", L"", L"Yes"},
+      {L"CORP\\alice", L"", L"Yes"}, {L"CORP\\bob", L"", L""},
+      {L"", L"VM\\root", L"Yes"},    {L"CORP\\bob", L"VM\\root", L""},  // LOGIN wins over the installing user
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(SessionTests::Utf8(c.login));

@@ -85,11 +85,6 @@ class WordIntegrationTest : public ::testing::Test {
     TestSupport::WriteBytes(folder / L"Office\\WINWORD.EXE", "MZ");
     TestSupport::WriteBytes(folder / L"blocker", "a file where a folder should be");
   }
-  void RegisterWord(const wchar_t* currentVersion, const CUnicodeString& serverCommand) {
-    WriteValue(HKEY_CLASSES_ROOT, L"Word.Application\\CurVer", L"", currentVersion);
-    WriteValue(HKEY_CLASSES_ROOT, L"Word.Application\\CLSID", L"", kWordClassId);
-    WriteValue(HKEY_CLASSES_ROOT, L"CLSID\\" + CUnicodeString(kWordClassId) + L"\\LocalServer32", L"", serverCommand);
-  }
 
   CPendingRenamesGuard pendingRenames;  // first: it must see the real HKEY_LOCAL_MACHINE
   TestSupport::CMachineIsolation isolation;
@@ -104,17 +99,14 @@ TEST_F(WordIntegrationTest, StartupFolderFollowsTheVersionAndTheFirstWritableCan
     const wchar_t* server;       // the program of LocalServer32, below the test folder
     const wchar_t* expected;     // below the test folder; empty: no folder
     const wchar_t* templateName;
-    const wchar_t* logged;
   } cases[] = {
-      {L"Word.Application.16", L"custom", L"Office\\WINWORD.EXE", L"custom", L"New.dotm", nullptr},
-      {L"Word.Application.16", nullptr, L"Office\\WINWORD.EXE", L"AppData\\Microsoft\\Word\\Startup", L"New.dotm",
-       L"getStartupPath STARTUP-PATH=\r\n"},
+      {L"Word.Application.16", L"custom", L"Office\\WINWORD.EXE", L"custom", L"New.dotm"},
+      {L"Word.Application.16", nullptr, L"Office\\WINWORD.EXE", L"AppData\\Microsoft\\Word\\Startup", L"New.dotm"},
+      // Word's own setting cannot be made: the next candidate.
       {L"Word.Application.12", L"blocker\\sub", L"Office\\WINWORD.EXE", L"AppData\\Microsoft\\Word\\Startup",
-       L"New.dotm", L"MakeDir exception\r\n"},
-      {L"Word.Application.11", L"custom", L"Office\\WINWORD.EXE", L"custom", L"Old.dot", nullptr},
-      {L"Word.Application", nullptr, L"Office\\WINWORD.EXE", L"Office\\Startup", L"Old.dot",
-       L"CWordInfo version=word.application\r\n"},
-      {L"word.application.abc", L"custom", L"Office\\winword.dll", L"", L"Old.dot", nullptr},
+       L"New.dotm"},
+      {L"Word.Application", nullptr, L"Office\\WINWORD.EXE", L"Office\\Startup", L"Old.dot"},
+      {L"word.application.abc", L"custom", L"Office\\winword.dll", L"", L"Old.dot"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Utf8(c.currentVersion));
@@ -125,7 +117,9 @@ TEST_F(WordIntegrationTest, StartupFolderFollowsTheVersionAndTheFirstWritableCan
     // The user's application data, as the shell finds it, inside the test folder.
     WriteValue(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
                L"AppData", appData);
-    RegisterWord(c.currentVersion, (folder / c.server) + L" /Automation");
+    WriteValue(HKEY_CLASSES_ROOT, L"Word.Application\\CurVer", L"", c.currentVersion);
+    WriteValue(HKEY_CLASSES_ROOT, L"Word.Application\\CLSID", L"", kWordClassId);
+    WriteValue(HKEY_CLASSES_ROOT, wordClass.Path() + L"\\LocalServer32", L"", (folder / c.server) + L" /Automation");
     const CUnicodeString curVer = c.currentVersion;
     const CUnicodeString number = curVer.Length() > 17 ? curVer.Mid(17) : CUnicodeString();
     if (c.startupPath)
@@ -140,9 +134,6 @@ TEST_F(WordIntegrationTest, StartupFolderFollowsTheVersionAndTheFirstWritableCan
     EXPECT_EQ(package.Property(L"WordTemplate"), c.templateName);
     if (*c.expected) {
       EXPECT_TRUE(Vrn::DirectoryExists(folder / c.expected));
-    }
-    if (c.logged) {
-      EXPECT_TRUE(Contains(ActionLog(package), c.logged)) << Utf8(ActionLog(package));
     }
   }
 }
@@ -173,8 +164,7 @@ TEST_F(AddIconToWordTest, PlacesAWritableCopyAndRecordsIt) {
   EXPECT_EQ(GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kRecordKey, L"WordIconPath"), target);
   EXPECT_TRUE(Vrn::ListDirectory(Vrn::TemporaryDirectory(), L"~ov*.TMP").empty());
-  const CUnicodeString log = ActionLog(package);
-  EXPECT_TRUE(Contains(log, L"delayMoveFile = " + target + L"\r\nsetForEveryoneAccess : OK\r\n")) << Utf8(log);
+  EXPECT_TRUE(Contains(ActionLog(package), L"setForEveryoneAccess : OK\r\n"));
   EXPECT_EQ(pendingRenames.Pending().find(target.View()), std::wstring::npos);
 }
 
@@ -193,31 +183,23 @@ TEST_F(AddIconToWordTest, ATemplateWordHoldsOpenIsReplacedAtTheNextRestartAndSti
   const std::wstring added = pendingRenames.Pending();
   EXPECT_NE(added.find(copies[0].fullPath.View()), std::wstring::npos) << Utf8(added);
   EXPECT_NE(added.find(L"|!\\??\\" + target.ToStdString()), std::wstring::npos) << Utf8(added);
-  EXPECT_TRUE(Contains(ActionLog(package), L"delayMoveFile MoveFileA\r\n"));
   Vrn::RemoveFile(copies[0].fullPath);
 }
 
+// A read-only recorded template is deleted now; one Word holds open is deleted at the next restart.
 TEST_F(WordIntegrationTest, RemoveDeletesTheRecordedTemplateAndTheOneInTheStartupFolder) {
   const CUnicodeString recorded = folder / L"Recorded.dotm";
   const CUnicodeString startup = folder / L"Startup";
   const CUnicodeString inStartup = startup + L"\\Orvant.dotm";
-  enum class Recorded { ReadOnly, Gone, HeldOpen };
-  const struct {
-    Recorded recorded;
-    const wchar_t* logged;
-    bool scheduled;
-  } cases[] = {
-      {Recorded::ReadOnly, L"delayDeleteFile = ", false},
-      {Recorded::Gone, L"delayDeleteFile not access\r\n", false},
-      {Recorded::HeldOpen, L"::DeleteFile failed\r\nERROR: GetLastError = 32\r\n::DeleteFileA failed\r\n", true},
-  };
-  for (const auto& c : cases) {
+  for (const bool heldOpen : {false, true}) {
     Vrn::CreateDirectoryWithParents(startup);
     TestSupport::WriteBytes(inStartup, "template");
-    if (c.recorded != Recorded::Gone) TestSupport::WriteBytes(recorded, "template");
-    if (c.recorded == Recorded::ReadOnly) SetFileAttributesW(recorded.c_str(), FILE_ATTRIBUTE_READONLY);
+    TestSupport::WriteBytes(recorded, "template");
     Vrn::CFileHandle held;
-    if (c.recorded == Recorded::HeldOpen) held = HoldOpen(recorded);
+    if (heldOpen)
+      held = HoldOpen(recorded);
+    else
+      SetFileAttributesW(recorded.c_str(), FILE_ATTRIBUTE_READONLY);
     WriteValue(HKEY_LOCAL_MACHINE, kRecordKey, L"WordIconPath", recorded);
     TestSupport::CTestPackage package;
     package.AddProperty(L"WordTemplateReg", kRecordKey);
@@ -225,20 +207,16 @@ TEST_F(WordIntegrationTest, RemoveDeletesTheRecordedTemplateAndTheOneInTheStartu
     package.AddProperty(L"WordTemplate", L"Orvant.dotm");
     package.Open();
     EXPECT_EQ(package.Call("RemoveIconFromWord"), 0u);
-    const CUnicodeString log = ActionLog(package);
-    EXPECT_TRUE(Contains(log, c.logged)) << Utf8(log);
-    EXPECT_TRUE(Contains(log, L"RemoveIconFromWord oldMacroPath=" + inStartup + L"\r\n"));
     EXPECT_FALSE(Vrn::PathExists(inStartup));
-    EXPECT_EQ(Vrn::PathExists(recorded), c.scheduled);
+    EXPECT_EQ(Vrn::PathExists(recorded), heldOpen);
     EXPECT_EQ(pendingRenames.Pending().find(L"\\??\\" + recorded.ToStdString() + L"||") != std::wstring::npos,
-              c.scheduled);
+              heldOpen);
     held.Reset();
     DeleteFileW(recorded.c_str());
   }
   TestSupport::CTestPackage unnamed;
   unnamed.Open();
   EXPECT_EQ(unnamed.Call("RemoveIconFromWord"), 1603u);
-  EXPECT_TRUE(Contains(ActionLog(unnamed), L"ERROR: "));
 }
 
 }  // namespace

@@ -25,20 +25,15 @@ TEST(CustomActionData, ItemsEntitiesQuotesAndMalformedData) {
   const struct {
     const wchar_t *data, *key, *expected;               // expected null: no match
   } cases[] = {{L"A=1;B=x&amp;;C=y", L"B", L"x&amp;"},  // the ";" ending an entity does not split
-               {L"A=1;B=x&amp;;C=y", L"C", L"y"},
                {L"A=x&nbsp;;B=2", L"A", L"x&nbsp;"},
                {L"C=\"p;q\";D=2", L"C", L"p;q"},
-               {L"C=\"p;q\";D=2", L"D", L"2"},
                {L"Q=\"", L"Q", L"\""},
                {L"A=1;a=2", L"A", L"2"},  // last match wins, any case
                {L"P=a=b", L"P", L"a=b"},
                {L" A = 1 ", L" A ", L" 1 "},  // nothing is trimmed
                {L" A = 1 ", L"A", nullptr},
-               {L"A=1;", L"A", L"1"},
-               {L"", L"A", nullptr},
                {L"A=1;B=x&amp;;y", L"A", kMalformed},  // "y" has no "="
-               {L"A=1;;B=2", L"A", kMalformed},        // an empty item
-               {L";A=1", L"A", kMalformed}};
+               {L"A=1;;B=2", L"A", kMalformed}};       // an empty item
   for (const auto& c : cases) {
     SCOPED_TRACE(Utf8(CUnicodeString(c.data) + L" / " + c.key));
     std::optional<CUnicodeString> value;
@@ -66,8 +61,8 @@ TEST_F(MsiHelperTest, PropertyReadsTrimLogAndGrow) {
 }
 
 TEST_F(MsiHelperTest, SilentAndBoolReads) {
-  const std::pair<const wchar_t*, bool> cases[] = {{L"", false}, {L"No", false},  {L"no", false}, {L"0", false},
-                                                   {L"1", true}, {L"True", true}, {L"00", true},  {L"0 ", true}};
+  const std::pair<const wchar_t*, bool> cases[] = {{L"", false},    {L"no", false}, {L"0", false},
+                                                   {L"True", true}, {L"00", true},  {L"0 ", true}};
   const MSIHANDLE session = package.Open();
   for (const auto& [value, expected] : cases) {
     package.SetProperty(L"FLAG", value);
@@ -77,8 +72,6 @@ TEST_F(MsiHelperTest, SilentAndBoolReads) {
   EXPECT_EQ(GetPropertySilent(0, L"FLAG"), L"");          // the failure is only logged
   const CUnicodeString log = ActionLog(package);
   EXPECT_TRUE(log.StartsWith(L"GetBoolProperty : FLAG\r\nGetPropertySilent : FLAG\r\nGetBoolProperty")) << log;
-  EXPECT_NE(log.Find(L"GetPropertySilent : FLAG\r\nGetPropertySilent ERROR:Internal program error"),
-            CUnicodeString::npos);
   EXPECT_EQ(log.Find(L"Set "), CUnicodeString::npos);
 }
 
@@ -114,10 +107,6 @@ TEST_F(MsiHelperTest, FlushTextExpandsReferences) {
     FlushText(session, text);
     EXPECT_EQ(text, expected) << Utf8(input);
   }
-  EXPECT_TRUE(
-      ActionLog(package).StartsWith(L"FlushText Install [ProductName] to [WHERE]\r\n\r\n"
-                                    L"Property( ProductName ) : Test Product\r\nProperty( WHERE ) : C:\\App\r\n"
-                                    L"FlushText empty"));
 }
 
 // GetTargetPath and QueryFeatureState run under msiexec through Get_TARGET_PATH and GetFeatureState.

@@ -51,43 +51,16 @@ std::string Pattern(size_t count) {
   return bytes.substr(0, count);
 }
 
-std::vector<std::wstring> Names(const std::vector<Vrn::CDirectoryEntry>& entries) {
-  std::vector<std::wstring> names;
-  for (const auto& entry : entries) names.push_back(entry.name.ToStdString());
-  return names;
-}
-
 }  // namespace
 
+// Every line end counts (CR, LF, VT, FF), CR LF as one; the capture test covers the common ones.
 TEST(ProcessLauncher, SplitOutputLines) {
   const struct {
     const char* bytes;
     std::vector<std::string> lines;
   } cases[] = {
-      {"", {""}},
-      {"one", {"one"}},
-      {"one\r\ntwo", {"one", "two"}},
-      {"one\n\ntwo\n", {"one", "", "two", ""}},
-      {"a\rb\vc\fd", {"a", "b", "c", "d"}},
-      {"a\n\rb", {"a", "", "b"}},  // LF then CR: two ends
-      {"\r\n\r\n", {"", "", ""}},
-  };
+      {"", {""}}, {"a\rb\vc\fd", {"a", "b", "c", "d"}}, {"a\n\rb", {"a", "", "b"}}, {"\r\n\r\n", {"", "", ""}}};
   for (const auto& c : cases) EXPECT_EQ(SplitOutputLines(c.bytes), c.lines) << c.bytes;
-}
-
-TEST(ProcessLauncher, ProgressFollowerSendsNegativeMovesAsZero) {
-  CProgressFollower follower;
-  EXPECT_FALSE(follower.OnAnswer(0));
-  std::vector<int> ticks;
-  std::vector<bool> announced;
-  for (LRESULT answer : {1, 1, 50, 101, 150, 40}) {
-    const auto step = follower.OnAnswer(answer);
-    ASSERT_TRUE(step);
-    ticks.push_back(step->ticks);
-    announced.push_back(step->announceSecond);
-  }
-  EXPECT_EQ(ticks, (std::vector<int>{0, 0, 49, 51, 49, 0}));
-  EXPECT_EQ(announced, (std::vector<bool>{false, false, false, true, false, false}));
 }
 
 TEST(ProcessLauncher, EmptyCommandLinesAreInternalErrors) {
@@ -98,7 +71,6 @@ TEST(ProcessLauncher, EmptyCommandLinesAreInternalErrors) {
 }
 
 TIMED_CHILD_TEST(ProcessLauncherReal, LaunchProcessExitCodes, 120000) {
-  const CUnicodeString tooLong = TestChildCommand(L"exit=3 " + CUnicodeString(40000, L'a'));
   const struct {
     CUnicodeString commandLine;
     bool wait, started;
@@ -115,10 +87,6 @@ TIMED_CHILD_TEST(ProcessLauncherReal, LaunchProcessExitCodes, 120000) {
     EXPECT_EQ(LaunchProcess(c.commandLine, exitCode, kShowHidden, c.wait), c.started) << c.commandLine.Left(60);
     EXPECT_EQ(exitCode, c.exitCode) << c.commandLine.Left(60);
   }
-  // Windows refuses a command line this long; Wine passes it on. Either way the verdict is whole.
-  DWORD exitCode = 77;
-  const bool started = LaunchProcess(tooLong, exitCode, kShowHidden, true);
-  EXPECT_EQ(exitCode, started ? 3u : kExitCodeNotStarted);
   // RunCommandLine reports failure to start, not the exit code.
   EXPECT_FALSE(RunCommandLine(TestChildCommand(L""), L"exit=12"));
   EXPECT_TRUE(RunCommandLine(L"Z:\\no\\such\\program.exe", L""));
@@ -146,10 +114,6 @@ TIMED_CHILD_TEST(ProcessLauncherReal, NormalUserLaunch, 60000) {
   DWORD exitCode = 77;
   EXPECT_TRUE(LaunchProcessAsNormalUser(TestChildCommand(L"exit=9"), exitCode, kShowDefault, true));
   EXPECT_EQ(exitCode, 9u);
-  EXPECT_TRUE(LaunchProcessAsNormalUser(TestChildCommand(L"sleep=200 exit=9"), exitCode, kShowDefault, false));
-  EXPECT_EQ(exitCode, 0u);
-  EXPECT_FALSE(LaunchProcessAsNormalUser(L"Z:\\no\\such\\program.exe", exitCode, kShowDefault, true));
-  EXPECT_EQ(exitCode, kExitCodeNotStarted);
   token.available = false;  // no token: not started, and the code stays 0
   EXPECT_FALSE(LaunchProcessAsNormalUser(TestChildCommand(L"exit=9"), exitCode, kShowDefault, true));
   EXPECT_EQ(exitCode, 0u);
@@ -206,9 +170,8 @@ TIMED_CHILD_TEST(ProcessLauncherReal, CapturedRuns, 180000) {
   EXPECT_EQ(lines, (std::vector<CUnicodeString>{L"one", L"two", L"", L"three", L""}));
   EXPECT_EQ(RunCommandCaptureText(TestChildCommand(L"print=caf\\xc3\\xa9")), L"caf\u00e9");
   EXPECT_EQ(RunCommandCaptureText(TestChildCommand(L"out=1000000")).Length(), 1000000u);
-  EXPECT_TRUE(Names(Vrn::ListDirectory(temp.Path(), L"Orvant-out*")).empty())
-      << "the capturing runs remove their files";
-  EXPECT_TRUE(Names(Vrn::ListDirectory(temp.Path(), L"out*.tmp")).empty());
+  EXPECT_TRUE(Vrn::ListDirectory(temp.Path(), L"Orvant-out*").empty()) << "the capturing runs remove their files";
+  EXPECT_TRUE(Vrn::ListDirectory(temp.Path(), L"out*.tmp").empty());
 
   // The timed run keeps its file; a child over time is ended with everything it started.
   EXPECT_FALSE(RunCommandTimed(TestChildCommand(L"print=waiting sleep=600000"), 1));
@@ -287,16 +250,17 @@ class ProgressHandshake {
 TIMED_CHILD_TEST(ProcessLauncherReal, ProgressHandshakeFollowsTheChild, 60000) {
   ProgressHandshake handshake;
   CScriptedWindow window;
-  window.answers = {1, 1, 50, 101, 150};
+  window.answers = {1, 1, 50, 101, 150, 40};  // the last moves back: sent as no move
   Vrn::CTopLevelWindowsOverride seam{window};
   DWORD exitCode = 0;
-  // The child outlives the five answers, so every one is asked for.
+  // The child outlives the six answers, so every one is asked for.
   EXPECT_EQ(handshake.Run(L"sleep=2500 exit=3", exitCode), 0u);
   EXPECT_EQ(exitCode, 3u);
   EXPECT_EQ(window.found, L"OrvantTestWindow");
   EXPECT_EQ(window.asked, ::RegisterWindowMessageW(L"OrvantTestProgress"));
-  const std::vector<std::string> expected = {"start:Copying", "progress:0,200",    "progress:2,0",  "progress:2,0",
-                                             "progress:2,49", "start:Registering", "progress:2,51", "progress:2,49"};
+  const std::vector<std::string> expected = {"start:Copying", "progress:0,200", "progress:2,0",
+                                             "progress:2,0",  "progress:2,49",  "start:Registering",
+                                             "progress:2,51", "progress:2,49",  "progress:2,0"};
   EXPECT_EQ(g_messages, expected);
   EXPECT_NE(SessionTests::ActionLog(handshake.package).Find(L"installerWindow=0x00001234\r\n"), CUnicodeString::npos);
 

@@ -37,9 +37,8 @@ TEST(MessageParameters, SubstitutionRules) {
   const CUnicodeString params[] = {L"zero", L"one", L"two", L"3", L"4", L"5", L"6", L"7", L"8", L"9", L"ten"};
   const std::span<const CUnicodeString> three(params, 3);
   const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-      {L"%2%1%0", L"twoonezero"},          {L"%5 is gone", L" is gone"}, {L"100% sure", L"100% sure"},
-      {L"ends with %", L"ends with %"},    {L"%%0", L"%zero"},           {L"%00", L"zero"},
-      {L"%99999999999999999999 x", L" x"},
+      {L"%2%1%0", L"twoonezero"}, {L"%5 is gone", L" is gone"},        {L"ends with %", L"ends with %"},
+      {L"%%0", L"%zero"},         {L"%99999999999999999999 x", L" x"},
   };
   for (const auto& [text, expected] : cases)
     EXPECT_EQ(SubstituteParams(text, three), expected) << CUnicodeString(text).ToUtf8();

@@ -59,10 +59,9 @@ TEST_F(RegistryKeyTest, ReadStringFollowsTypeSizeAndTerminatorRules) {
       // type, stored bytes, text read (null: the default)
       {REG_SZ, Terminated(long200), long200.c_str()},
       {REG_SZ, Terminated(exactly63), exactly63.c_str()},
-      {REG_SZ, Utf16Bytes(L"whole"), L"whole"},
+      {REG_SZ, Utf16Bytes(L"whole"), L"whole"},  // no terminator
       {REG_SZ, Terminated(std::wstring_view(L"ab\0cd", 5)), L"ab"},
       {REG_EXPAND_SZ, Terminated(L"%TEMP%\\x"), L"%TEMP%\\x"},
-      {REG_SZ, Terminated(L""), L""},
       {REG_SZ, "", nullptr},
       {REG_SZ, "abc", nullptr},
       {REG_DWORD, std::string("\x2A\0\0\0", 4), nullptr},
