@@ -385,9 +385,12 @@ TEST_F(CheckPathTest, BadPaths) {
   package.SetProperty(L"DIR", L"C:");
   EXPECT_EQ(Run(CheckAndNormDir), 0u);
   EXPECT_EQ(package.Property(L"DIR_VALID"), L"");
-  // The missing-drive folder cannot be written.
-  EXPECT_EQ(Run(CheckINSTALLDIR), 0u);
-  EXPECT_EQ(package.Property(L"INSTALLDIR_VALID"), L"");
+  // The empty and the missing-drive folder cannot be written (the empty one is not the current folder).
+  for (const CUnicodeString& path : {CUnicodeString(), missingDrive}) {
+    package.SetProperty(L"INSTALLDIR", path);
+    EXPECT_EQ(Run(CheckINSTALLDIR), 0u);
+    EXPECT_EQ(package.Property(L"INSTALLDIR_VALID"), L"") << Utf8(path);
+  }
   EXPECT_FALSE(Vrn::PathExists(L"relative"));
   EXPECT_FALSE(Vrn::PathExists(L"AccessTest.tmp"));
 }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <thread>
 
 #include "ChildProcessTest.h"
@@ -405,61 +406,36 @@ TIMED_CHILD_TEST(InstallerMutexRealClock, ReleasedByAnotherIncrement, 60000) {
 
 namespace {
 
-// A stand-in for one of the product's applications, in a thread of its own: it holds a mutex and
-// owns a window of a class and title, and on WM_CLOSE or its registered close message releases the
-// mutex and destroys the window.
-class CStandIn {
- public:
-  CStandIn(const CUnicodeString& mutexName, const wchar_t* className, const wchar_t* title, const wchar_t* message)
-      : m_thread([=, this] { Run(mutexName, className, title, message); }) {
-    while (!m_window) ::Sleep(10);
-  }
-  ~CStandIn() {
-    ::PostThreadMessageW(m_threadId, WM_QUIT, 0, 0);
-    m_thread.join();
-  }
-  // Waits up to 30 s for the window to go.
-  bool WaitClosed() const {
-    for (int i = 0; i < 600 && ::IsWindow(m_window); ++i) ::Sleep(50);
-    return !::IsWindow(m_window);
-  }
+// Stand-ins for the product's applications: windows of this thread (so that SendMessageW calls
+// their procedure at once), each holding a mutex, which WM_CLOSE or the registered close message
+// releases as it destroys the window.
+std::map<HWND, Vrn::CKernelHandle> g_standInMutexes;
+UINT g_registeredClose = 0;
 
- private:
-  void Run(const CUnicodeString& mutexName, const wchar_t* className, const wchar_t* title, const wchar_t* message) {
-    t_self = this;
-    m_threadId = ::GetCurrentThreadId();
-    m_mutex = HoldMutex(mutexName);
-    if (*message) m_closeMessage = ::RegisterWindowMessageW(message);
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = Procedure;
-    windowClass.hInstance = ::GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = className;
-    ::RegisterClassW(&windowClass);
-    m_window = ::CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
-                                 windowClass.hInstance, nullptr);
-    MSG msg;
-    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
-  }
-  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-    if (message != WM_CLOSE && (!t_self->m_closeMessage || message != t_self->m_closeMessage))
-      return ::DefWindowProcW(window, message, w, l);
-    t_self->m_mutex.Reset();
-    ::DestroyWindow(window);
-    return 0;
-  }
-  static inline thread_local CStandIn* t_self = nullptr;
-  Vrn::CKernelHandle m_mutex;
-  UINT m_closeMessage = 0;
-  DWORD m_threadId = 0;
-  std::atomic<HWND> m_window{nullptr};
-  std::thread m_thread;
-};
+LRESULT CALLBACK StandInProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message != WM_CLOSE && message != g_registeredClose) return ::DefWindowProcW(window, message, w, l);
+  g_standInMutexes.erase(window);
+  ::DestroyWindow(window);
+  return 0;
+}
+
+HWND StartStandIn(const CUnicodeString& mutexName, const wchar_t* className) {
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = StandInProcedure;
+  windowClass.hInstance = ::GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = className;
+  ::RegisterClassW(&windowClass);
+  const HWND window = ::CreateWindowExW(0, className, className, WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                                        windowClass.hInstance, nullptr);
+  g_standInMutexes[window] = HoldMutex(mutexName);
+  return window;
+}
 
 }  // namespace
 
 // Real user32 and real waits: CloseAppByMutex finds the stand-ins by class and closes one with
 // WM_CLOSE and one with a registered message.
-NULL_DISPLAY_TEST(CloseAppRealWindows, StandInsAreClosed, 120000) {
+NULL_DISPLAY_TEST(CloseAppRealWindows, StandInsAreClosed, 60000) {
   TestSupport::CMachineIsolation isolation;
   TestSupport::CTestPackage package;
   package.ImportTable(TestSupport::TableSchemaPath(L"OV_Mutex"));
@@ -472,9 +448,10 @@ NULL_DISPLAY_TEST(CloseAppRealWindows, StandInsAreClosed, 120000) {
   package.SetProperty(L"UILevel", L"5");
   CUser user;  // no box is expected: one would be answered Cancel
   Vrn::CUserInterfaceOverride seam{user};
-  CStandIn editor(editorName, L"OrvRealEditor", L"Editor", L"");
-  CStandIn viewer(viewerName, L"OrvRealViewer", L"Viewer", L"OrvantRealViewerClose");
+  g_registeredClose = ::RegisterWindowMessageW(L"OrvantRealViewerClose");
+  const HWND editor = StartStandIn(editorName, L"OrvRealEditor"), viewer = StartStandIn(viewerName, L"OrvRealViewer");
   EXPECT_EQ(CloseAppByMutex(session), 0u);
   EXPECT_EQ(package.Property(L"CLOSEAPP_VALID"), L"Yes");
-  EXPECT_TRUE(editor.WaitClosed() && viewer.WaitClosed());
+  EXPECT_FALSE(::IsWindow(editor) || ::IsWindow(viewer));
+  EXPECT_TRUE(g_standInMutexes.empty());
 }
