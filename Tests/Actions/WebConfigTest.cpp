@@ -1,6 +1,7 @@
 // The web configuration family in a real installer session, called in this program so that the
 // file-replacement fault hook and the MSXML probe seam reach it. The corpus in Tests/Data/webconfig
-// is replayed: each input beside the bytes the action must leave (see the README there).
+// is replayed: each input beside the bytes the action must leave, or the merges it must refuse (see
+// the README there).
 #include <gtest/gtest.h>
 
 #include "ChildProcessTest.h"
@@ -234,37 +235,13 @@ TEST_F(WebConfigTest, UpgradeCopyPutsTheSavedFilesBack) {
 }
 
 TEST_F(WebConfigTest, UpgradeMergeRefusesBadInputAndLeavesTheFileAlone) {
-  const std::string installed =
-      "<configuration><appSettings><add key=\"A\" value=\"new\" /><add key=\"B\" value=\"b\" />"
-      "<add value=\"c\" key=\"C\" /></appSettings></configuration>";
-  const struct {
-    const char* name;
-    const char* saved;
-    const char* installedText;  // null: the installed file above
-  } cases[] = {
-      {"attribute other than key and value",
-       "<configuration><appSettings><add key=\"A\" value=\"1\" x=\"2\" /></appSettings></configuration>", nullptr},
-      {"key without value", "<configuration><appSettings><add key=\"A\" /></appSettings></configuration>", nullptr},
-      {"installed key is the last attribute",
-       "<configuration><appSettings><add key=\"C\" value=\"1\" /></appSettings></configuration>",
-       "<configuration><appSettings><add key=\"B\" value=\"b\" /><add value=\"c\" key=\"C\" "
-       "/></appSettings></configuration>"},
-      {"malformed saved file", "<configuration><appSettings><add key=\"A\" value=\"1\"></appSettings></configuration>",
-       nullptr},
-      {"malformed installed file",
-       "<configuration><appSettings><add key=\"A\" value=\"1\" /></appSettings></configuration>",
-       "<configuration><appSettings><add key=\"A\" value=\"new\" /></appSettings>"},
-      {"duplicate attribute in the installed file",
-       "<configuration><appSettings><add key=\"A\" value=\"1\" /></appSettings></configuration>",
-       "<configuration><appSettings><add key=\"A\" value=\"new\" value=\"x\" /></appSettings></configuration>"},
-  };
   Vrn::CreateDirectoryWithParents(folder / L"Apps\\Web");
   OpenForUpgrade(L"Web");
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    WriteBytes(AppConfig(L"Web"), c.saved);
+  for (const Vrn::CDirectoryEntry& input : Corpus(L"refuse", L"*.saved.config")) {
+    SCOPED_TRACE(input.name.ToUtf8());
+    WriteBytes(AppConfig(L"Web"), ReadBytes(input.fullPath));
     ASSERT_EQ(UpdateWebConfigs_Prepare(package.Session()), 0u);
-    const std::string before = c.installedText ? c.installedText : installed;
+    const std::string before = ReadBytes(input.fullPath.Left(input.fullPath.Length() - 13) + L".installed.config");
     WriteBytes(AppConfig(L"Web"), before);
     EXPECT_EQ(UpdateWebConfigs_Make(package.Session()), 1603u);
     EXPECT_EQ(ReadBytes(AppConfig(L"Web")), before);
