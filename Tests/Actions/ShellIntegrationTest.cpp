@@ -1,20 +1,15 @@
-// The run actions in a real installer session with real children (this program started as the
-// test child): exit-code properties, log lines, boxes, the registry hand-over between Run and
-// GetReturnCode, and the counted 1603 results. The actions run in this program, so the scripted
-// user interface and the token seam reach them.
-//
-// The small value actions and the shell and folder actions in a real installer session. Actions
-// that open something or show a box run in this program, so that the recording shell opener and
-// the scripted user interface reach them; the connection check is real (a listening socket on
-// 127.0.0.1 is the reachable address).
-#include <winsock2.h>
-// after winsock2
+// The shell-integration actions in a real installer session. The run actions start real children
+// (this program started as the test child) and are checked on exit-code properties, log lines,
+// boxes and the counted 1603 results; the small value, folder and open actions run in this program,
+// so that the scripted user interface, the token seam and the recording shell opener reach them.
+// The connection check is real (a listening socket on 127.0.0.1 is the reachable address).
 #include <gtest/gtest.h>
 
 #include "ActionFrame.h"
 #include "ChildProcessTest.h"
 #include "CoreFixtures.h"
 #include "Files.h"
+#include "LocalListener.h"
 #include "ProcessLauncher.h"
 #include "RegistryKey.h"
 #include "SessionTestSupport.h"
@@ -27,13 +22,13 @@ using SessionTests::ActionLog;
 using TestSupport::TestChildCommand;
 using Vrn::CUnicodeString;
 
-extern "C" UINT __stdcall Run(MSIHANDLE session);
-extern "C" UINT __stdcall RunAsUser(MSIHANDLE session);
-extern "C" UINT __stdcall RunWithMessage(MSIHANDLE session);
-extern "C" UINT __stdcall GetReturnCode(MSIHANDLE session);
-extern "C" UINT __stdcall RunConsole(MSIHANDLE session);
-extern "C" UINT __stdcall RunPS(MSIHANDLE session);
-extern "C" UINT __stdcall RunPSwithMessage(MSIHANDLE session);
+extern "C" {
+UINT __stdcall Run(MSIHANDLE), RunAsUser(MSIHANDLE), RunWithMessage(MSIHANDLE), GetReturnCode(MSIHANDLE),
+    RunConsole(MSIHANDLE), RunPS(MSIHANDLE), RunPSwithMessage(MSIHANDLE), Pause(MSIHANDLE), OpenURL(MSIHANDLE),
+    OpenLocalURL(MSIHANDLE), OpenSourceFile(MSIHANDLE);
+// kernel32 has an OpenFile of its own: the library's export is reached under another C++ name.
+UINT __stdcall OpenFileAction(MSIHANDLE session) __asm__("OpenFile");
+}
 
 namespace {
 
@@ -57,18 +52,23 @@ class RunSession {
     package.SetProperty(L"UILevel", L"5");
   }
 
-  // Calls the action and checks its result, the exit-code property, the log and the counter.
+  // Calls the action and checks its result, the exit-code property, the log, the counter and the
+  // one box it may show (null: none).
   void Expect(UINT(__stdcall* action)(MSIHANDLE), UINT result, const wchar_t* exitProperty, const wchar_t* exitCode,
-              const wchar_t* logLine = nullptr) {
+              const wchar_t* logLine = nullptr, const wchar_t* box = nullptr, UINT style = MB_OK | MB_ICONERROR) {
     package.SetProperty(exitProperty, L"unset");
+    ui.shown.clear();
     const size_t logged = ActionLog(package).Length();
     const uint32_t countBefore = InstallationCount();
     EXPECT_EQ(action(package.Session()), result);
     EXPECT_EQ(package.Property(exitProperty), exitCode);
     EXPECT_EQ(InstallationCount(), countBefore + (result == ERROR_INSTALL_FAILURE ? 1 : 0)) << "counted once";
     const CUnicodeString log = ActionLog(package).Mid(logged);
-    if (logLine) {
-      EXPECT_NE(log.Find(logLine), CUnicodeString::npos) << log;
+    EXPECT_TRUE(!logLine || log.Find(logLine) != CUnicodeString::npos) << log;
+    ASSERT_EQ(ui.shown.size(), box ? 1u : 0u);
+    if (box) {
+      EXPECT_EQ(ui.shown[0].text, box);
+      EXPECT_EQ(ui.shown[0].style, style);
     }
   }
 
@@ -78,10 +78,29 @@ class RunSession {
   Vrn::CUserInterfaceOverride seam{ui};
 };
 
+class CTokenScript : public Msi::CNormalUserToken {
+ public:
+  Vrn::CKernelHandle Make() override {
+    Vrn::CKernelHandle token;
+    if (available) ::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, token.Put());
+    return token;
+  }
+  bool available = true;
+};
+
 }  // namespace
 
 TIMED_CHILD_TEST(ShellIntegrationReal, RunJudgesExitCodes, 120000) {
   RunSession s;
+  // GetReturnCode before anything was written: no key, nothing is set; the key without the value gives 123.
+  s.package.SetProperty(L"Run_ReturnCode", L"untouched");
+  EXPECT_EQ(GetReturnCode(s.package.Session()), 0u);
+  EXPECT_EQ(s.package.Property(L"Run_ReturnCode"), L"untouched");
+  Vrn::CRegistryKey key;
+  ASSERT_TRUE(key.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvant\\Setup", Vrn::RegistryMode::Write));
+  EXPECT_EQ(GetReturnCode(s.package.Session()), 0u);
+  EXPECT_EQ(s.package.Property(L"Run_ReturnCode"), L"123");
+
   s.package.SetProperty(L"Run_Exit_minus1", L"[ProductName] could not start the tool.");
   const struct {
     CUnicodeString commandLine;
@@ -90,30 +109,22 @@ TIMED_CHILD_TEST(ShellIntegrationReal, RunJudgesExitCodes, 120000) {
     const wchar_t *exitCode, *logLine, *box;
   } cases[] = {
       {TestChildCommand(L"exit=5"), L"", 0, L"5", L"Run return :5\r\n", nullptr},
-      {TestChildCommand(L"exit=0"), L"No", 0, L"0", L"runProcess isNoWait : false\r\n", nullptr},
       // Not waited for: the exit-code-0 path, whatever the child returns later.
       {TestChildCommand(L"sleep=300 exit=4294967294"), L"1", 0, L"0", L"runProcess isNoWait : true\r\n", nullptr},
       // -2 without a text for it: logged, no box.
-      {TestChildCommand(L"exit=4294967294"), L"", 1603, L"4294967294", L"Run return -2\r\n", nullptr},
+      {TestChildCommand(L"exit=4294967294"), L"No", 1603, L"4294967294", L"Run return -2\r\n", nullptr},
       {kMissingProgram, L"", 1603, L"4294967295", L"Run return -1\r\n", L"Test Product could not start the tool."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.commandLine.Left(50).ToUtf8());
     s.package.SetProperty(L"RunCmd", c.commandLine);
     s.package.SetProperty(L"RunIsNoWait", c.noWait);
-    s.ui.shown.clear();
-    s.Expect(::Run, c.result, L"RunExitCode", c.exitCode, c.logLine);
-    ASSERT_EQ(s.ui.shown.size(), c.box ? 1u : 0u);
-    if (c.box) {
-      EXPECT_EQ(s.ui.shown[0].style, static_cast<UINT>(MB_OK | MB_ICONERROR));
-      EXPECT_EQ(s.ui.shown[0].text, c.box);
-    }
+    s.Expect(::Run, c.result, L"RunExitCode", c.exitCode, c.logLine, c.box);
   }
   // Only the exact text "SW_HIDE" hides the child (show mode 0); anything else shows it (10).
   s.package.SetProperty(L"RunIsNoWait", L"");
   s.package.SetProperty(L"RunCmd", TestChildCommand(L"exit=show"));
-  for (const auto& [show, mode] :
-       {std::pair{L"SW_HIDE", L"0"}, {L"sw_hide", L"10"}, {L"SW_HIDE ", L"10"}, {L"", L"10"}}) {
+  for (const auto& [show, mode] : {std::pair{L"SW_HIDE", L"0"}, {L"sw_hide", L"10"}}) {
     s.package.SetProperty(L"RunShow", show);
     s.Expect(::Run, 0, L"RunExitCode", mode);
   }
@@ -121,28 +132,7 @@ TIMED_CHILD_TEST(ShellIntegrationReal, RunJudgesExitCodes, 120000) {
   EXPECT_EQ(::Run(s.package.Session()), 1603u);  // an internal error
 }
 
-TIMED_CHILD_TEST(ShellIntegrationReal, ReturnCodeThroughTheRegistry, 60000) {
-  RunSession s;
-  // No key yet: nothing is set.
-  s.package.SetProperty(L"Run_ReturnCode", L"untouched");
-  EXPECT_EQ(GetReturnCode(s.package.Session()), 0u);
-  EXPECT_EQ(s.package.Property(L"Run_ReturnCode"), L"untouched");
-  // The key without the value: 123.
-  Vrn::CRegistryKey key;
-  ASSERT_TRUE(key.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvant\\Setup", Vrn::RegistryMode::Write));
-  EXPECT_EQ(GetReturnCode(s.package.Session()), 0u);
-  EXPECT_EQ(s.package.Property(L"Run_ReturnCode"), L"123");
-
-  s.package.SetProperty(L"Run_SetReturnCodeInRegistry", L"1");
-  s.package.SetProperty(L"RunCmd", TestChildCommand(L"exit=4294967294"));
-  EXPECT_EQ(::Run(s.package.Session()), 1603u);
-  EXPECT_EQ(key.ValueType(L"Run_ReturnCode"), static_cast<DWORD>(REG_DWORD));
-  EXPECT_EQ(GetReturnCode(s.package.Session()), 0u);
-  EXPECT_EQ(s.package.Property(L"Run_ReturnCode"), L"4294967294");
-  EXPECT_NE(ActionLog(s.package).Find(L"GetReturnCode exitCode:4294967294\r\n"), CUnicodeString::npos);
-}
-
-TIMED_CHILD_TEST(ShellIntegrationReal, RunWithMessageAsksOrFails, 120000) {
+TIMED_CHILD_TEST(ShellIntegrationReal, RunWithMessageAsUserAndPowerShell, 120000) {
   RunSession s;
   const struct {
     const wchar_t *options, *check;
@@ -158,32 +148,24 @@ TIMED_CHILD_TEST(ShellIntegrationReal, RunWithMessageAsksOrFails, 120000) {
     SCOPED_TRACE(CUnicodeString(c.options).ToUtf8() + " check " + CUnicodeString(c.check).ToUtf8());
     s.package.SetProperty(L"RunCmd", TestChildCommand(c.options));
     s.package.SetProperty(L"RunCmdCheckExitCode", c.check);
-    s.ui.shown.clear();
     s.ui.answers = {c.answer};
-    s.Expect(RunWithMessage, c.result, L"RunExitCode", c.options + 5);
-    ASSERT_EQ(s.ui.shown.size(), c.style ? 1u : 0u);
-    if (c.style) {
-      EXPECT_EQ(s.ui.shown[0].style, c.style);
-      EXPECT_EQ(s.ui.shown[0].text, L"The tool failed.");
-      EXPECT_EQ(s.ui.shown[0].caption, L"Test Product");
-    }
+    s.Expect(RunWithMessage, c.result, L"RunExitCode", c.options + 5, nullptr, c.style ? L"The tool failed." : nullptr,
+             c.style);
   }
   s.package.SetProperty(L"RunBadExitCodeMessage", L"");
   EXPECT_EQ(RunWithMessage(s.package.Session()), 1603u);
-}
 
-TIMED_CHILD_TEST(ShellIntegrationReal, ConsoleAndPowerShellRuns, 120000) {
-  RunSession s;
-  TestSupport::CTempFolder folder;
-  const CUnicodeString log = folder / L"out.log";
-  s.package.SetProperty(L"RunConsoleCmd", TestChildCommand(L"print=console exit=7"));
-  s.package.SetProperty(L"RunConsoleLog", log);
-  s.Expect(RunConsole, 0, L"RunConsoleExitCode", L"7", L"Run\r\n\r\n");
-  EXPECT_EQ(TestSupport::ReadBytes(log), "console");
-  s.package.SetProperty(L"RunConsoleCmd", kMissingProgram);
-  s.Expect(RunConsole, 1603, L"RunConsoleExitCode", L"4294967295");
+  // RunAsUser does not judge the code; it fails only when it cannot start.
+  CTokenScript token;
+  Msi::CNormalUserTokenOverride tokenSeam{token};
+  s.package.SetProperty(L"RunCmd", TestChildCommand(L"exit=4294967294"));
+  s.Expect(RunAsUser, 0, L"RunExitCode", L"4294967294", L"Run\r\n\r\n");
+  token.available = false;
+  s.Expect(RunAsUser, 1603, L"RunExitCode", L"0");
 
   // The format's other "%" stay text; PS_PATH fills the first place, RunPSCmd the second.
+  TestSupport::CTempFolder folder;
+  const CUnicodeString log = folder / L"out.log";
   s.package.SetProperty(L"RunPSCmdMain", L"%s print=[%d%n%%%x] exit=%s");
   s.package.SetProperty(L"PS_PATH", TestChildCommand(L""));
   s.package.SetProperty(L"RunPSCmd", L"6");
@@ -193,51 +175,16 @@ TIMED_CHILD_TEST(ShellIntegrationReal, ConsoleAndPowerShellRuns, 120000) {
   s.package.SetProperty(L"RunPSCmdCheckExitCode", L"1");
   s.Expect(RunPS, 1603, L"RunPSExitCode", L"6");
   s.ui.answers = {IDOK};
-  s.Expect(RunPSwithMessage, 1603, L"RunPSExitCode", L"6", L"RunPSwithMessage\r\n\r\n");
-  ASSERT_EQ(s.ui.shown.size(), 1u);
-  EXPECT_EQ(s.ui.shown[0].text, L"The script failed.");
-  s.package.SetProperty(L"RunPSCmdCheckExitCode", L"");
-  s.ui.answers = {IDOK};
-  s.Expect(RunPSwithMessage, 0, L"RunPSExitCode", L"6");
+  s.Expect(RunPSwithMessage, 1603, L"RunPSExitCode", L"6", nullptr, L"The script failed.");
   // A program that cannot start fails whatever the check flag says.
+  s.package.SetProperty(L"RunPSCmdCheckExitCode", L"");
   s.package.SetProperty(L"PS_PATH", kMissingProgram);
   s.Expect(RunPS, 1603, L"RunPSExitCode", L"4294967295");
-  for (const wchar_t* required : {L"RunPSCmdMain", L"RunPSCmd"}) {
-    s.package.SetProperty(required, L"");
-    EXPECT_EQ(RunPS(s.package.Session()), 1603u) << CUnicodeString(required).ToUtf8();
-  }
+  s.package.SetProperty(L"RunConsoleCmd", kMissingProgram);
+  s.Expect(RunConsole, 1603, L"RunConsoleExitCode", L"4294967295");
+  s.package.SetProperty(L"RunPSCmdMain", L"");
+  EXPECT_EQ(RunPS(s.package.Session()), 1603u);
 }
-
-namespace {
-
-class CTokenScript : public Msi::CNormalUserToken {
- public:
-  Vrn::CKernelHandle Make() override {
-    Vrn::CKernelHandle token;
-    if (available) ::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, token.Put());
-    return token;
-  }
-  bool available = true;
-};
-
-}  // namespace
-
-TIMED_CHILD_TEST(ShellIntegrationReal, RunAsUserFailsOnlyWhenNotStarted, 60000) {
-  RunSession s;
-  CTokenScript token;
-  Msi::CNormalUserTokenOverride seam{token};
-  s.package.SetProperty(L"RunCmd", TestChildCommand(L"exit=4294967294"));
-  s.Expect(RunAsUser, 0, L"RunExitCode", L"4294967294", L"Run\r\n\r\n");  // the code is not judged
-  token.available = false;
-  s.Expect(RunAsUser, 1603, L"RunExitCode", L"0");
-}
-
-extern "C" UINT __stdcall Pause(MSIHANDLE session);
-extern "C" UINT __stdcall OpenURL(MSIHANDLE session);
-extern "C" UINT __stdcall OpenLocalURL(MSIHANDLE session);
-extern "C" UINT __stdcall OpenSourceFile(MSIHANDLE session);
-// kernel32 has an OpenFile of its own: the library's export is reached under another C++ name.
-extern "C" UINT __stdcall OpenFileAction(MSIHANDLE session) __asm__("OpenFile");
 
 namespace {
 
@@ -256,33 +203,6 @@ class CRecordingOpener : public Msi::CShellOpener {
   std::vector<COpened> opened;
 };
 
-// A TCP port on 127.0.0.1 that accepts connections (listening) for the object's lifetime.
-class CLocalListener {
- public:
-  CLocalListener() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(m_socket, 8);
-    int length = sizeof address;
-    getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length);
-    m_port = ntohs(address.sin_port);
-  }
-  ~CLocalListener() {
-    closesocket(m_socket);
-    WSACleanup();
-  }
-  int Port() const { return m_port; }
-
- private:
-  SOCKET m_socket;
-  int m_port = 0;
-};
-
 class ShellIntegrationTest : public ::testing::Test {
  protected:
   TestSupport::CMachineIsolation isolation;
@@ -295,18 +215,16 @@ class ShellIntegrationTest : public ::testing::Test {
 TEST_F(ShellIntegrationTest, CompareDigitsSetsOneVerdictAndKeepsTheOthers) {
   package.Open();
   const struct {
-    const wchar_t *left, *right, *valid, *verdict;
+    const wchar_t *left, *right, *verdict;  // verdict null: CompareDigits_VALID empty, no verdict set
   } cases[] = {
-      {L"#10", L"9", L"Yes", L"CompareDigits_MORE"},
-      {L" 7 ", L"7", L"Yes", L"CompareDigits_EQUAL"},
-      {L"3", L"#12", L"Yes", L"CompareDigits_LESS"},
-      {L"-1", L"4294967295", L"Yes", L"CompareDigits_EQUAL"},
-      {L"7a", L"7", L"", nullptr},
-      {L"", L"1", L"", nullptr},
-      {L"#", L"1", L"", nullptr},
-      {L"4294967296", L"1", L"", nullptr},
-      {L"1e3", L"1", L"", nullptr},
-      {L"##5", L"5", L"", nullptr},
+      {L"#10", L"9", L"CompareDigits_MORE"},
+      {L" 7 ", L"7", L"CompareDigits_EQUAL"},
+      {L"3", L"#12", L"CompareDigits_LESS"},
+      {L"-1", L"4294967295", L"CompareDigits_EQUAL"},
+      {L"7a", L"7", nullptr},
+      {L"", L"1", nullptr},
+      {L"4294967296", L"1", nullptr},
+      {L"##5", L"5", nullptr},
   };
   const wchar_t* verdicts[] = {L"CompareDigits_LESS", L"CompareDigits_MORE", L"CompareDigits_EQUAL"};
   for (const auto& c : cases) {
@@ -315,7 +233,7 @@ TEST_F(ShellIntegrationTest, CompareDigitsSetsOneVerdictAndKeepsTheOthers) {
     package.SetProperty(L"CompareDigits_Left", c.left);
     package.SetProperty(L"CompareDigits_Right", c.right);
     EXPECT_EQ(package.Call("CompareDigits"), 0u);
-    EXPECT_EQ(package.Property(L"CompareDigits_VALID"), c.valid);
+    EXPECT_EQ(package.Property(L"CompareDigits_VALID"), c.verdict ? L"Yes" : L"");
     for (const wchar_t* verdict : verdicts)
       EXPECT_EQ(package.Property(verdict), c.verdict && CUnicodeString(verdict) == c.verdict ? L"Yes" : L"stale");
   }
@@ -327,11 +245,9 @@ TEST_F(ShellIntegrationTest, ChangeIntAddsOrCountsItsFailure) {
   const struct {
     const wchar_t *value, *change, *result;  // null result: 1603, counted, nothing set
   } cases[] = {
-      {L"-5", L"3", L"-2"},    {L" 12 ", L"-20", L"-8"}, {L"2147483647", L"1", L"2147483648"},
-      {L"1e3", L"1", nullptr}, {L"5", L"#", nullptr},    {L"4294967296", L"1", nullptr},
-      {L"", L"1", nullptr},    {L"1", L"", nullptr},
+      {L" 12 ", L"-20", L"-8"}, {L"2147483647", L"1", L"2147483648"}, {L"1e3", L"1", nullptr}, {L"5", L"#", nullptr},
+      {L"", L"1", nullptr},
   };
-  const uint32_t countBefore = InstallationCount();
   uint32_t counted = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(CUnicodeString(c.value).ToUtf8() + " + " + CUnicodeString(c.change).ToUtf8());
@@ -341,7 +257,7 @@ TEST_F(ShellIntegrationTest, ChangeIntAddsOrCountsItsFailure) {
     EXPECT_EQ(package.Call("ChangeInt"), c.result ? 0u : 1603u);
     EXPECT_EQ(package.Property(L"ChangeInt_Result"), c.result ? c.result : L"old");
     counted += c.result ? 0 : 1;
-    EXPECT_EQ(InstallationCount(), countBefore + counted);
+    EXPECT_EQ(InstallationCount(), counted);
   }
 }
 
@@ -358,17 +274,13 @@ TEST_F(ShellIntegrationTest, GuidCompanyNameAndRegistryValues) {
   EXPECT_TRUE(guid.StartsWith(L"{") && guid.EndsWith(L"}"));
   EXPECT_EQ(guid, CUnicodeString(guid).MakeUpperAscii());
   EXPECT_EQ(package.Property(L"SetupBodyGUID"), guid.Mid(1, 36));
-
   EXPECT_EQ(package.Call("RemoveCommasFromCompanyName"), 0u);
   EXPECT_EQ(package.Property(L"COMPANYNAME"), L"Acme 'Best', Inc.");
-  EXPECT_EQ(ActionLog(package).Find(L"RemoveCommasFromCompanyName"), CUnicodeString::npos);
-
   EXPECT_EQ(package.Call("NormPropForWriReg"), 0u);
   EXPECT_EQ(package.Property(L"HASH"), L"##5");
   EXPECT_EQ(package.Property(L"PLAIN"), L"5");
   EXPECT_EQ(package.Property(L"EMPTY"), L"");
   EXPECT_EQ(package.Property(L"UNCHANGED"), L"x y");
-  EXPECT_EQ(ActionLog(package).Find(L"Set UNCHANGED"), CUnicodeString::npos);
 }
 
 TEST_F(ShellIntegrationTest, CheckServerNameAndPause) {
@@ -376,24 +288,22 @@ TEST_F(ShellIntegrationTest, CheckServerNameAndPause) {
   package.AddProperty(L"ERROR_INPUTSERVERNAME_INVALID", L"Not a server name");
   package.Open();
   const struct {
-    const wchar_t *name, *valid, *logLine, *message;
+    const wchar_t *name, *logLine, *message;  // message null: valid
   } cases[] = {
-      {L"SERVER01", L"Yes", L"Server Name: SERVER01\r\n", nullptr},
-      {L"corp\\db", L"Yes", L"Server Name: corp\\db\r\n", nullptr},
-      {L"db HTTPS://x", L"", L"Invalid Server Name: db HTTPS://x\r\n", L"Not a server name"},
-      {L"Ftp://files", L"", L"Invalid Server Name: Ftp://files\r\n", L"Not a server name"},
-      {L"\\\\srv", L"", L"Invalid Server Name: \\\\srv\r\n", L"Not a server name"},
-      {L"", L"", L"Empty Server Name \r\n\r\n", L"Type a server name"},
+      {L"corp\\db", L"Server Name: corp\\db\r\n", nullptr},
+      {L"db HTTPS://x", L"Invalid Server Name: db HTTPS://x\r\n", L"Not a server name"},
+      {L"\\\\srv", L"Invalid Server Name: \\\\srv\r\n", L"Not a server name"},
+      {L"", L"Empty Server Name \r\n\r\n", L"Type a server name"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(CUnicodeString(c.name).ToUtf8());
     package.SetProperty(L"INPUTSERVERNAME", c.name);
     const size_t logged = ActionLog(package).Length();
     EXPECT_EQ(package.Call("CheckServerName"), 0u);
-    EXPECT_EQ(package.Property(L"ISINPUTSERVERNAME"), c.valid);
+    EXPECT_EQ(package.Property(L"ISINPUTSERVERNAME"), c.message ? L"" : L"Yes");
+    // The message service of an action is the custom-action log (and the installer).
     const CUnicodeString log = ActionLog(package).Mid(logged);
     EXPECT_NE(log.Find(c.logLine), CUnicodeString::npos) << log;
-    // The message service of an action is the custom-action log (and the installer).
     EXPECT_EQ(log.Find(L"MESSAGE: ") != CUnicodeString::npos, c.message != nullptr) << log;
     EXPECT_NE(log.Find(c.message ? c.message : c.logLine), CUnicodeString::npos) << log;
   }
@@ -406,7 +316,6 @@ TEST_F(ShellIntegrationTest, CheckServerNameAndPause) {
   EXPECT_EQ(ui.shown[0].text, L"Pause");
   EXPECT_EQ(ui.shown[0].caption, L"Pause");
   EXPECT_EQ(ui.shown[0].style, 0u);
-  EXPECT_TRUE(ActionLog(package).EndsWith(L"Pause\r\n\r\n"));
 }
 
 TEST_F(ShellIntegrationTest, OpenActionsOpenOnlyWhatIsThere) {
@@ -415,32 +324,24 @@ TEST_F(ShellIntegrationTest, OpenActionsOpenOnlyWhatIsThere) {
   CRecordingOpener opener;
   Msi::CShellOpenerOverride seam{opener};
   const MSIHANDLE session = package.Session();
-  CLocalListener listener;
-  const CUnicodeString reachable = L"http://127.0.0.1:" + CUnicodeString::FromInt(listener.Port()) + L"/";
-
+  TestSupport::CListener listener;
+  const CUnicodeString reachable = L"http://127.0.0.1:" + listener.Text() + L"/";
+  // Each action once with what is not there (nothing opened), then with what is.
   package.SetProperty(L"OPEN_URL", L"http://127.0.0.1:1/closed");
   EXPECT_EQ(OpenURL(session), 0u);
-  EXPECT_TRUE(opener.opened.empty());  // no connection, nothing opened
   package.SetProperty(L"OPEN_URL", reachable);
   EXPECT_EQ(OpenURL(session), 0u);
-  EXPECT_NE(ActionLog(package).Find(L"OpenURL: " + reachable), CUnicodeString::npos);
-
-  EXPECT_EQ(OpenLocalURL(session), 0u);  // no browser named: nothing
+  EXPECT_EQ(OpenLocalURL(session), 0u);  // no browser named
   package.SetProperty(L"IE_FILEPATH", L"C:\\browser.exe");
   package.SetProperty(L"OPEN_LOCALURL", L"file:///C:/guide.htm");
   EXPECT_EQ(OpenLocalURL(session), 0u);
-
-  package.SetProperty(L"OPEN_FILE", folder / L"missing.txt");
-  EXPECT_EQ(OpenFileAction(session), 0u);
-  package.SetProperty(L"OPEN_FILE", folder / L"readme.txt");
-  EXPECT_EQ(OpenFileAction(session), 0u);
-
   package.SetProperty(L"SOURCEDIR", folder.Path() + L"\\");
-  package.SetProperty(L"OPEN_SOURCE_FILE", L"missing.txt");
-  EXPECT_EQ(OpenSourceFile(session), 0u);
-  package.SetProperty(L"OPEN_SOURCE_FILE", L"readme.txt");
-  EXPECT_EQ(OpenSourceFile(session), 0u);
-
+  for (const wchar_t* name : {L"missing.txt", L"readme.txt"}) {
+    package.SetProperty(L"OPEN_FILE", folder / name);
+    EXPECT_EQ(OpenFileAction(session), 0u);
+    package.SetProperty(L"OPEN_SOURCE_FILE", name);
+    EXPECT_EQ(OpenSourceFile(session), 0u);
+  }
   const std::vector<COpened> expected = {
       {L"open", reachable, L"", SW_SHOWNORMAL},
       {L"runas", L"C:\\browser.exe", L"file:///C:/guide.htm", SW_SHOWNORMAL},
@@ -448,9 +349,7 @@ TEST_F(ShellIntegrationTest, OpenActionsOpenOnlyWhatIsThere) {
       {L"open", folder / L"readme.txt", L"", SW_SHOWNORMAL},
   };
   EXPECT_TRUE(opener.opened == expected);
-  const CUnicodeString log = ActionLog(package);
-  for (const wchar_t* line : {L"openLocalURL: file:///C:/guide.htm", L"OpenFILE: ", L"OpenSourceFile : readme.txt"})
-    EXPECT_NE(log.Find(line), CUnicodeString::npos) << SessionTests::Utf8(line);
+  EXPECT_NE(ActionLog(package).Find(L"OpenURL: " + reachable), CUnicodeString::npos);
 }
 
 TEST_F(ShellIntegrationTest, FoldersNextToTheSource) {
@@ -464,14 +363,10 @@ TEST_F(ShellIntegrationTest, FoldersNextToTheSource) {
   EXPECT_EQ(package.Property(L"DATA_VALID"), L"Yes");
   for (const auto& [relative, valid] : {std::pair{L"Extras", L"Yes"}, std::pair{L"Nothing", L""}}) {
     package.SetProperty(L"CF_FOLDER", relative);
-    const size_t logged = ActionLog(package).Length();
     EXPECT_EQ(package.Call("CheckFolder"), 0u);
     EXPECT_EQ(package.Property(L"CF_VALID"), valid);
-    const CUnicodeString log = ActionLog(package).Mid(logged);
-    EXPECT_TRUE(log.StartsWith(L"CheckFolder\r\n\r\n")) << log;
-    EXPECT_NE(log.Find(L"CheckDataFolder = " + (folder / L"media\\setup\\") + relative), CUnicodeString::npos) << log;
-    EXPECT_EQ(log.Find(L"WARNING! Data folder isn't exist") != CUnicodeString::npos, *valid == 0) << log;
   }
+  EXPECT_NE(ActionLog(package).Find(L"WARNING! Data folder isn't exist"), CUnicodeString::npos);
   package.SetProperty(L"CF_FOLDER", L"");
   EXPECT_EQ(package.Call("CheckFolder"), 1603u);
   package.SetProperty(L"SOURCEDIR", L"");
@@ -479,11 +374,10 @@ TEST_F(ShellIntegrationTest, FoldersNextToTheSource) {
 }
 
 TEST_F(ShellIntegrationTest, CopyAdditionalFilesStopsAtAnEmptyNameAndClearsReadOnly) {
-  const CUnicodeString source = folder / L"src";
+  const CUnicodeString source = folder / L"src", target = folder / L"deep\\dst";
   Vrn::CreateDirectoryWithParents(source);
   for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt"}) Vrn::WriteFileBytes(Vrn::JoinPath(source, name), "new");
   ASSERT_TRUE(SetFileAttributesW((source + L"\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY));
-  const CUnicodeString target = folder / L"deep\\dst";
   package.AddProperty(L"SourceDirectory", source);
   package.AddProperty(L"DestinationDirectory", target);
   package.AddProperty(L"Files", L"a.txt,b.txt,,c.txt");
@@ -493,12 +387,8 @@ TEST_F(ShellIntegrationTest, CopyAdditionalFilesStopsAtAnEmptyNameAndClearsReadO
   EXPECT_EQ(GetFileAttributesW((target + L"\\a.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   EXPECT_TRUE(Vrn::FileExists(target + L"\\b.txt"));
   EXPECT_FALSE(Vrn::FileExists(target + L"\\c.txt"));  // after the empty name
-
-  // A missing source, and a target held open without sharing (the retry fails too), end with 1603
-  // and the file error naming the file.
-  package.SetProperty(L"Files", L"gone.txt");
-  EXPECT_EQ(package.Call("CopyAdditionalFilesToDirectory"), 1603u);
-  EXPECT_NE(ActionLog(package).Find(source + L"\\gone.txt"), CUnicodeString::npos);
+  // A target held open without sharing (the retry fails too) ends with 1603 and the file error
+  // naming the file.
   const Vrn::CFileHandle held(
       CreateFileW((target + L"\\b.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(held.IsValid());
