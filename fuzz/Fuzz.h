@@ -1,0 +1,55 @@
+// The mutation fuzzer of `make fuzz`: a target is a parser with its starting inputs, the tokens its
+// mutations insert and the check of one input; the driver (Main.cpp) mutates, checks, times and
+// saves the inputs that fail.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Errors.h"
+#include "UnicodeString.h"
+
+namespace Fuzz {
+
+struct CTarget {
+  const wchar_t* name;                   // "xml", "zip": also the corpus folder under Tests\Data and the file extension
+  std::vector<std::string> bases;        // well-formed and hostile inputs the mutants start from
+  std::vector<std::string_view> tokens;  // fragments the mutations insert (syntax, signatures)
+  double share;                          // its part of the time budget
+  size_t threads;                        // workers: the zip reader waits for the file system, the XML parser does not
+  // Checks one input: an empty string when it kept every invariant, else what broke.
+  std::string (*check)(const std::string& input);
+};
+
+CTarget XmlTarget();
+CTarget ZipTarget();
+
+// The files of Tests\Data\<target> named *.<target> and at most maxBytes long, in name order; the
+// inputs fuzzing saved there (fuzz-*) are left out, so that a seed gives the same mutants again.
+std::vector<std::string> ReadCorpus(const wchar_t* target, uint64_t maxBytes = UINT64_MAX);
+// The folder the targets may write into (--sandbox, else a new temporary folder); the caller of the
+// program removes it.
+const Vrn::CUnicodeString& SandboxFolder();
+
+// Runs f. A core-library exception other than an internal error is a clean refusal: true. An
+// internal error or any other exception is a broken invariant, described in `broken`.
+template <class F>
+bool Refused(F&& f, std::string& broken) {
+  try {
+    f();
+    return false;
+  } catch (Vrn::CException* raw) {
+    const Vrn::CExceptionPtr e(raw);
+    if (dynamic_cast<const Vrn::CInternalError*>(raw)) broken = "internal error: " + e->MessageText().ToUtf8();
+  } catch (const std::exception& e) {
+    broken = std::string("C++ exception: ") + e.what();
+  } catch (...) {
+    broken = "unknown exception";
+  }
+  return true;
+}
+
+}  // namespace Fuzz
