@@ -15,11 +15,17 @@
 namespace Fuzz {
 
 struct CTarget {
-  const wchar_t* name;                   // "xml", "zip": also the corpus folder under Tests\Data and the file extension
-  std::vector<std::string> bases;        // well-formed and hostile inputs the mutants start from
-  std::vector<std::string_view> tokens;  // fragments the mutations insert (syntax, signatures)
-  double share;                          // its part of the time budget
-  size_t threads;                        // workers: the zip reader waits for the file system, the XML parser does not
+  // "xml", "zip": also the corpus folder under Tests\Data and the file extension.
+  const wchar_t* name;
+  // Well-formed and hostile inputs the mutants start from.
+  std::vector<std::string> bases;
+  // Fragments the mutations insert (syntax, signatures, boundary values).
+  std::vector<std::string_view> tokens;
+  // Its part of the time budget.
+  double share;
+  // Workers: the zip reader mostly waits for the file system (each call a round trip to the Wine
+  // server), so several keep it busy; the XML parser gains nothing from a second.
+  size_t threads;
   // Checks one input: an empty string when it kept every invariant, else what broke.
   std::string (*check)(const std::string& input);
 };
