@@ -35,14 +35,15 @@ bench: configure
 
 # Mutation fuzzing of the XML parser and the zip reader (fuzz/) for FUZZ_SECONDS in all; FUZZ_ARGS
 # adds options (--seed S, --only xml|zip, --index I, --threads N). The zip reader extracts into
-# $(BUILD)/fuzz-sandbox, removed afterwards.
+# $(BUILD)/fuzz-sandbox (about 1.5 GB after a default run), removed in the background afterwards.
 FUZZ_SECONDS ?= 600
 fuzz: configure
 	cmake --build $(BUILD) -j $(JOBS) --target fuzz
 	@scripts/prepare-wine $(BUILD)
 	@rm -rf $(BUILD)/fuzz-sandbox; WINE_BUILD_DIR=$(abspath $(BUILD)) scripts/wine-run $(BUILD)/fuzz.exe \
 	  --seconds $(FUZZ_SECONDS) --sandbox 'Z:$(subst /,\,$(abspath $(BUILD))/fuzz-sandbox)' $(FUZZ_ARGS); \
-	  rc=$$?; rm -rf $(BUILD)/fuzz-sandbox; scripts/stop-wine $(BUILD); exit $$rc
+	  rc=$$?; mv $(BUILD)/fuzz-sandbox $(BUILD)/fuzz-sandbox.old.$$$$ && (rm -rf $(BUILD)/fuzz-sandbox.old.$$$$ &); \
+	  scripts/stop-wine $(BUILD); exit $$rc
 
 # The release package dist/OrvantCA-<version>.zip (the version is in the file VERSION).
 package: configure
