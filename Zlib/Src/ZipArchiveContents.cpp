@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <numeric>
 
-#include "MemoryBuffer.h"
 #include "ZipPath.h"
 
 namespace Zlib {
@@ -48,15 +47,16 @@ struct CDirectoryLocation {
 uint64_t FindEndRecord(CZipArchiveContext& context) {
   const uint64_t size = context.Size();
   if (size < sizeof(uint32_t)) context.Corrupt(L"The archive is too short");
-  CMemoryBuffer block(kSearchBlockSize);
+  // On the stack: taking pages from the system for every archive opened cost more than the search.
+  uint8_t block[kSearchBlockSize];
   uint32_t window = 0;
   uint64_t blockEnd = size;
   while (blockEnd > 0) {
     const uint64_t blockStart = (blockEnd - 1) / kSearchBlockSize * kSearchBlockSize;
     const auto length = static_cast<size_t>(blockEnd - blockStart);
-    context.Read(blockStart, block.Data(), length, L"End record search");
+    context.Read(blockStart, block, length, L"End record search");
     for (size_t i = length; i > 0; --i) {
-      window = (window << 8) | block.Data()[i - 1];
+      window = (window << 8) | block[i - 1];
       if (window != kEndRecordSignature) continue;
       const uint64_t position = blockStart + i - 1;
       if (size - position < kEndRecordSize) continue;
