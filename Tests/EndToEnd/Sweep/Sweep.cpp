@@ -199,10 +199,24 @@ int Call(const wchar_t* package, UINT(__stdcall* action)(MSIHANDLE), const std::
   return faults;
 }
 
+// Hostile paths reach removal code: only a prefix whose one drive is C: and where the Linux root,
+// which Wine reaches through "\\?\unix\", cannot be written qualifies (sweep-install makes one).
+bool Sealed() {
+  if (GetLogicalDrives() != (1u << 2)) return false;
+  const wchar_t* probe = L"\\\\?\\unix\\orvsweep-probe";
+  if (!CreateDirectoryW(probe, nullptr)) return GetLastError() != ERROR_ALREADY_EXISTS;
+  RemoveDirectoryW(probe);
+  return false;
+}
+
 int Sweep(int argc, wchar_t** argv) {
   if (argc < 3) {
     std::fprintf(stderr, "usage: orvsweep PACKAGE ACTION [PROPERTY ...]\n");
     return 87;
+  }
+  if (!Sealed()) {
+    std::printf("FAILED: refused: drives other than C: exist or the Linux root is writable\n");
+    return 1;
   }
   const Vrn::CUnicodeString actionName(argv[2]);
   g_action = actionName.ToUtf8();
