@@ -46,8 +46,17 @@ CChild Adopt(const PROCESS_INFORMATION& info) {
   return {Vrn::CKernelHandle(info.hProcess), Vrn::CKernelHandle(info.hThread)};
 }
 
+// Windows refuses a command line of 32,767 characters or more (ERROR_FILENAME_EXCED_RANGE). Wine
+// starts it and hands the child more than it can take, so the limit is kept here on every system.
+bool WithinCommandLineLimit(const CUnicodeString& commandLine) {
+  if (commandLine.Length() < 32767) return true;
+  ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  return false;
+}
+
 // Starts the command line with no application name, the inherited environment and directory.
 CChild StartChild(const CUnicodeString& commandLine, STARTUPINFOW& startup, bool inheritHandles, DWORD flags = 0) {
+  if (!WithinCommandLineLimit(commandLine)) return {};
   std::wstring writable = WritableCopy(commandLine);
   PROCESS_INFORMATION info{};
   if (!::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, inheritHandles, flags, nullptr, nullptr, &startup,
@@ -196,7 +205,7 @@ bool LaunchProcess(const CUnicodeString& commandLine, DWORD& exitCode, WORD show
   exitCode = 0;
   LogCreateProcess(L"CreateProcess=", commandLine);
   CChild child = StartChild(commandLine, startup, false);
-  if (!child) {
+  if (!child && WithinCommandLineLimit(commandLine)) {
     // Some programs start only by their ANSI name; the retry carries no show mode.
     std::string ansi = commandLine.ToCodePage(CP_ACP);
     STARTUPINFOA plain{};
@@ -228,7 +237,8 @@ bool LaunchProcessAsNormalUser(const CUnicodeString& commandLine, DWORD& exitCod
   LogCreateProcess(L"CreateProcessAsUser=", commandLine);
   std::wstring writable = WritableCopy(commandLine);
   PROCESS_INFORMATION info{};
-  if (!::CreateProcessAsUserW(token.Get(), nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+  if (!WithinCommandLineLimit(commandLine) ||
+      !::CreateProcessAsUserW(token.Get(), nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                               &startup, &info)) {
     exitCode = kExitCodeNotStarted;
     return false;
