@@ -52,7 +52,8 @@ UINT RunFramed(MSIHANDLE session, ActionBody body) {
   UINT result = ERROR_SUCCESS;
   {
     const bool logEnabled = EnableMsiLogSetting().Get();
-    CHandlerAttachment attachment(LogMessageHandler(session), logEnabled);
+    const CCallSession callSession(session);
+    CHandlerAttachment attachment(LogMessageHandler(), logEnabled);
     Vrn::RegisterMessageModule(Vrn::LibraryModule());
     try {
       result = body(session);

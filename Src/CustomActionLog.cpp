@@ -163,7 +163,7 @@ CCustomActionLog& CustomActionLog() {
 int CMsiLogMessageHandler::ShowMessage(HWND, const Vrn::CUnicodeString& text, const Vrn::CUnicodeString& caption,
                                        UINT style) {
   const int answer = Vrn::DefaultButtonAnswer(style);
-  ShowInstallerError(m_session, text);
+  if (const MSIHANDLE session = CCallSession::Current()) ShowInstallerError(session, text);
   static const wchar_t kEquals[] = L"============================================================\r\n";
   // The block is one piece, so that a call on another thread cannot split it.
   Vrn::CUnicodeString block = kEquals;
@@ -185,10 +185,18 @@ void CMsiLogMessageHandler::HandleException(const Vrn::CException& exception) {
   Vrn::CMessageHandler::HandleException(exception);
 }
 
-CMsiLogMessageHandler& LogMessageHandler(MSIHANDLE session) {
-  static CMsiLogMessageHandler handler(session);
+CMsiLogMessageHandler& LogMessageHandler() {
+  static CMsiLogMessageHandler handler;
   return handler;
 }
+
+namespace {
+thread_local MSIHANDLE t_callSession = 0;
+}
+
+CCallSession::CCallSession(MSIHANDLE session) noexcept : m_previous(t_callSession) { t_callSession = session; }
+CCallSession::~CCallSession() { t_callSession = m_previous; }
+MSIHANDLE CCallSession::Current() noexcept { return t_callSession; }
 
 // One piece, so that a name never stands apart from its empty line when two actions log at once.
 void LogActionName(std::wstring_view name) { CustomActionLog() << std::wstring_view(std::wstring(name) + L"\r\n\r\n"); }

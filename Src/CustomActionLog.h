@@ -65,20 +65,32 @@ void LogActionName(std::wstring_view name);
 Vrn::CUnicodeString LogTimestamp();
 
 // Routes the core library's messages into the custom-action log and to the installer as error
-// messages; every question is answered with the style's default button.
+// messages, to the session of the action running on the calling thread; every question is
+// answered with the style's default button.
 class CMsiLogMessageHandler : public Vrn::CMessageHandler {
  public:
-  explicit CMsiLogMessageHandler(MSIHANDLE session) : m_session(session) {}
   int ShowMessage(HWND owner, const Vrn::CUnicodeString& text, const Vrn::CUnicodeString& caption, UINT style) override;
   void HandleException(const Vrn::CException& exception) override;
-  MSIHANDLE Session() const noexcept { return m_session; }
 
  private:
   bool m_warning = false;
-  MSIHANDLE m_session;
 };
 
-// The process-wide handler, created on first use with that call's session.
-CMsiLogMessageHandler& LogMessageHandler(MSIHANDLE session);
+// The process-wide handler.
+CMsiLogMessageHandler& LogMessageHandler();
+
+// Makes a session the one the handler reports to from this thread for the life of the object (an
+// action's call); a thread with none reports only to the log.
+class CCallSession {
+ public:
+  explicit CCallSession(MSIHANDLE session) noexcept;
+  ~CCallSession();
+  CCallSession(const CCallSession&) = delete;
+  CCallSession& operator=(const CCallSession&) = delete;
+  static MSIHANDLE Current() noexcept;
+
+ private:
+  MSIHANDLE m_previous;
+};
 
 }  // namespace Msi

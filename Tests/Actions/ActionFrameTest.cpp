@@ -28,6 +28,7 @@ void WriteCounter(const Vrn::CUnicodeString& value) {
 }
 
 Vrn::CMessageHandler* g_handlerSeenByBody = nullptr;
+MSIHANDLE g_sessionSeenByBody = 0;
 
 }  // namespace
 
@@ -62,7 +63,7 @@ TEST_F(ActionFrameTest, FailuresAreCountedOwnResultsAreNot) {
   EXPECT_EQ(ReadCounter(), L"1");  // a missing counter becomes 1
   // The library is stopped and the previous handler is back.
   EXPECT_EQ(Vrn::StartCount(), 0);
-  EXPECT_NE(Vrn::CurrentHandler(), static_cast<Vrn::CMessageHandler*>(&LogMessageHandler(0)));
+  EXPECT_NE(Vrn::CurrentHandler(), static_cast<Vrn::CMessageHandler*>(&LogMessageHandler()));
   EXPECT_EQ(RunAction(package.Session(), [](MSIHANDLE) -> UINT { throw std::runtime_error("not ours"); }), 1603u);
   EXPECT_EQ(Vrn::StartCount(), 0);
   EXPECT_EQ(ReadCounter(), L"2");
@@ -78,12 +79,14 @@ TEST_F(ActionFrameTest, FailuresAreCountedOwnResultsAreNot) {
 TEST_F(ActionFrameTest, TheLogSwitchDecidesTheHandler) {
   const auto body = [](MSIHANDLE) -> UINT {
     g_handlerSeenByBody = Vrn::CurrentHandler();
+    g_sessionSeenByBody = CCallSession::Current();
     return 0;
   };
   RunAction(package.Session(), body);
-  EXPECT_EQ(g_handlerSeenByBody, static_cast<Vrn::CMessageHandler*>(&LogMessageHandler(0)));
-  // The handler keeps the session of the call that created it.
-  EXPECT_NE(LogMessageHandler(12345).Session(), 12345u);
+  EXPECT_EQ(g_handlerSeenByBody, static_cast<Vrn::CMessageHandler*>(&LogMessageHandler()));
+  // The handler reports to the session of the call running on its thread, and to none after it.
+  EXPECT_EQ(g_sessionSeenByBody, package.Session());
+  EXPECT_EQ(CCallSession::Current(), 0u);
 
   EnableMsiLogSetting().Set(false);
   RunAction(package.Session(), body);

@@ -92,7 +92,8 @@ TEST(CustomActionLog, ALockedFileIsSkippedWithoutFailing) {
 TEST(LogMessageHandler, MessagesAndWarningsAsBlocks) {
   TestSupport::CTestPackage package;
   package.Open();
-  Msi::CMsiLogMessageHandler handler(package.Session());
+  Msi::CMsiLogMessageHandler handler;
+  const Msi::CCallSession call(package.Session());
   EXPECT_EQ(handler.ShowMessage(nullptr, L"Continue?", L"Caption", MB_YESNO | MB_DEFBUTTON2), IDNO);
   {
     TestSupport::CHandlerScope scope(handler);

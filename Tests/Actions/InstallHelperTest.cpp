@@ -69,7 +69,8 @@ TEST_F(InstallHelperTest, BoxesWithAUserInterface) {
 
 TEST_F(InstallHelperTest, SilentInstallLogsAndAnswersTheDefault) {
   const MSIHANDLE session = Open(L"2");
-  CMsiLogMessageHandler logHandler(session);
+  CMsiLogMessageHandler logHandler;
+  const CCallSession call(session);
   TestSupport::CHandlerScope scope(logHandler);
   const CMessageContext context(session);
   EXPECT_EQ(ShowPropertyMessage(context, L"MT_TEXT", L"", MB_YESNO | MB_DEFBUTTON2), IDNO);
