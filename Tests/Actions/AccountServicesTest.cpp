@@ -85,18 +85,22 @@ TIMED_CHILD_TEST(RealAccountServices, ActionsInARealSession, 120000) {
   EXPECT_EQ(CheckLoginInUI(session), 0u);  // Wine's logon accepts any password
   EXPECT_EQ(package.Property(L"LOGON_VALID"), L"Yes");
   EXPECT_EQ(package.Property(L"LOGIN"), L".\\root");
-  EXPECT_EQ(IsUserAdmin(session), 0u);
-  EXPECT_EQ(package.Property(L"IS_USER_ADMIN"), L"Yes");
-  EXPECT_EQ(CheckComputerInDomain(session), 0u);
-  EXPECT_EQ(package.Property(L"IS_COMPUTER_IN_DOMAIN"), L"");
-  EXPECT_EQ(CheckUserIsLocalAdmin(session), 0u);
-  EXPECT_EQ(package.Property(L"IS_USER_LOCALADMIN"), L"");
-  EXPECT_EQ(CheckUserInDomainSilent(session), 0u);
-  EXPECT_EQ(package.Property(L"IS_USER_IN_DOMAIN"), L"");
-  EXPECT_EQ(CheckIsUserDomain(session), 0u);
-  EXPECT_EQ(package.Property(L"IS_USER_DOMAIN"), L"");
-  EXPECT_EQ(GetCurrentFindUsers(session), 0u);
-  EXPECT_EQ(package.Property(L"UOG_DISTINGUISH_NAME"), L"");
+  // Wine's account is an administrator of a computer in no domain.
+  const struct {
+    UINT(__stdcall* action)(MSIHANDLE);
+    const wchar_t* property;
+    const wchar_t* expected;
+  } verdicts[] = {{IsUserAdmin, L"IS_USER_ADMIN", L"Yes"},
+                  {CheckComputerInDomain, L"IS_COMPUTER_IN_DOMAIN", L""},
+                  {CheckUserIsLocalAdmin, L"IS_USER_LOCALADMIN", L""},
+                  {CheckUserInDomainSilent, L"IS_USER_IN_DOMAIN", L""},
+                  {CheckIsUserDomain, L"IS_USER_DOMAIN", L""},
+                  {GetCurrentFindUsers, L"UOG_DISTINGUISH_NAME", L""}};
+  for (const auto& verdict : verdicts) {
+    SCOPED_TRACE(CUnicodeString(verdict.property).ToUtf8());
+    EXPECT_EQ(verdict.action(session), 0u);
+    EXPECT_EQ(package.Property(verdict.property), verdict.expected);
+  }
   // There is no transaction service under Wine.
   EXPECT_EQ(MSDTCServiceStatus(session), 1603u);
   EXPECT_EQ(QueryMSDTCServiceUserInExecute(session), 1603u);

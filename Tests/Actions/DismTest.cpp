@@ -13,12 +13,8 @@
 #include "TestSupport.h"
 
 using SessionTests::ActionLog;
+using SessionTests::Utf8;
 using Vrn::CUnicodeString;
-
-namespace {
-// Texts compared as UTF-8, so that a failure shows them.
-std::string Text(const CUnicodeString& text) { return text.ToUtf8(); }
-}  // namespace
 
 extern "C" UINT __stdcall DISM_Run(MSIHANDLE session);
 extern "C" UINT __stdcall DISM_RunExt(MSIHANDLE session);
@@ -140,9 +136,9 @@ TEST_F(DismFeaturesWarningTest, GroupsMissingFeaturesUnderTheirHeadings) {
   package.AddProperty(L"DISM_FeaturesWarning_Hide", L"1");
   const MSIHANDLE session = OpenOnSystem(package, L"603", L"1");
   EXPECT_EQ(DISM_FeaturesWarning(session), 0u);
-  EXPECT_EQ(Text(package.Property(L"DISM_WARNING")),
+  EXPECT_EQ(Utf8(package.Property(L"DISM_WARNING")),
             "Enable these features:\nWeb\n\tApplication\n\t\tASP\n\t\tWeb server\nTools\n\tTFTP client");
-  EXPECT_EQ(Text(package.Property(L"IS_VALID_IIS")), Text(L""));
+  EXPECT_EQ(Utf8(package.Property(L"IS_VALID_IIS")), Utf8(L""));
   EXPECT_NE(ActionLog(package).Find(L"ERROR: Not found feature: A-Absent"), CUnicodeString::npos);
   EXPECT_TRUE(ui.shown.empty());
 }
@@ -182,12 +178,12 @@ TEST_F(DismFeaturesWarningTest, DecidesBetweenValidWarningAndQuestion) {
     ui.shown.clear();
     ui.answers = {c.answer};
     EXPECT_EQ(DISM_FeaturesWarning(session), c.result);
-    EXPECT_EQ(Text(package.Property(L"DISM_GF_VALID")), Text(c.valid));
-    EXPECT_EQ(Text(package.Property(L"DISM_GF_CONTINUE")), Text(c.proceed));
-    EXPECT_EQ(Text(package.Property(L"DISM_WARNING")), Text(c.warning));
+    EXPECT_EQ(Utf8(package.Property(L"DISM_GF_VALID")), Utf8(c.valid));
+    EXPECT_EQ(Utf8(package.Property(L"DISM_GF_CONTINUE")), Utf8(c.proceed));
+    EXPECT_EQ(Utf8(package.Property(L"DISM_WARNING")), Utf8(c.warning));
     ASSERT_EQ(ui.shown.size(), c.answer ? 1u : 0u);
     if (c.answer) {
-      EXPECT_EQ(Text(ui.shown[0].text), Text(c.boxText));
+      EXPECT_EQ(Utf8(ui.shown[0].text), Utf8(c.boxText));
       EXPECT_EQ(ui.shown[0].style, static_cast<UINT>(MB_OKCANCEL | MB_ICONQUESTION));
     }
   }
@@ -217,8 +213,8 @@ TEST_F(DismFeaturesWarningTest, ChoosesTheTableOfTheSystem) {
     package.SetProperty(L"MsiNTProductType", c.type);
     package.SetProperty(L"DISM_WARNING", L"");
     EXPECT_EQ(DISM_FeaturesWarning(session), c.table ? 0u : 1603u) << Vrn::CUnicodeString(c.version).ToUtf8();
-    EXPECT_EQ(Text(package.Property(L"DISM_WARNING")),
-              Text(c.table ? L"Enable these features:\n\t" + CUnicodeString(c.table) : CUnicodeString()));
+    EXPECT_EQ(Utf8(package.Property(L"DISM_WARNING")),
+              Utf8(c.table ? L"Enable these features:\n\t" + CUnicodeString(c.table) : CUnicodeString()));
   }
 }
 
@@ -248,8 +244,8 @@ TIMED_CHILD_TEST(DismCapturedListing, WarnsFromPrintedListing, 120000) {
     package.SetProperty(L"DISM_WARNING", L"");
     package.SetProperty(L"DISM_GF_VALID", L"");
     EXPECT_EQ(DISM_FeaturesWarning(session), 0u);
-    EXPECT_EQ(Text(package.Property(L"DISM_WARNING")), Text(c.warning));
-    EXPECT_EQ(Text(package.Property(L"DISM_GF_VALID")), Text(*c.warning ? L"" : L"Yes"));
+    EXPECT_EQ(Utf8(package.Property(L"DISM_WARNING")), Utf8(c.warning));
+    EXPECT_EQ(Utf8(package.Property(L"DISM_GF_VALID")), Utf8(*c.warning ? L"" : L"Yes"));
   }
 }
 
@@ -261,7 +257,7 @@ TIMED_CHILD_TEST(DismRealTool, UnlistedFeaturesAreOnlyLogged, 120000) {
   AddFeatureRow(package, L"OV_System_W7_Features", L"NoSuchFeature", L"Web", L"", L"Nothing");
   const MSIHANDLE session = OpenOnSystem(package, L"601", L"1");
   EXPECT_EQ(DISM_FeaturesWarning(session), 0u);
-  EXPECT_EQ(Text(package.Property(L"DISM_GF_VALID")), Text(L"Yes"));
+  EXPECT_EQ(Utf8(package.Property(L"DISM_GF_VALID")), Utf8(L"Yes"));
   EXPECT_NE(ActionLog(package).Find(L"ERROR: Not found feature: NoSuchFeature"), CUnicodeString::npos);
 }
 
@@ -286,6 +282,6 @@ TIMED_CHILD_TEST(DismRun, RunsAndTimesOut, 120000) {
   package.SetProperty(L"DISM_RUN_CMD_SECONDS", L"1");
   EXPECT_EQ(DISM_RunExt(session), 1603u);
   ASSERT_EQ(ui.shown.size(), 1u);
-  EXPECT_EQ(Text(ui.shown[0].text), "The tool did not finish.");
+  EXPECT_EQ(Utf8(ui.shown[0].text), "The tool did not finish.");
   EXPECT_EQ(ui.shown[0].style, static_cast<UINT>(MB_ICONINFORMATION));
 }

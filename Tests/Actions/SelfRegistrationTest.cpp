@@ -15,12 +15,8 @@
 #include "TestSupport.h"
 
 using SessionTests::ActionLog;
+using SessionTests::Utf8;
 using Vrn::CUnicodeString;
-
-namespace {
-// Texts compared as UTF-8, so that a failure shows them.
-std::string Text(const CUnicodeString& text) { return text.ToUtf8(); }
-}  // namespace
 
 extern "C" UINT __stdcall SelfRegistration(MSIHANDLE session);
 extern "C" UINT __stdcall SelfUnregistration(MSIHANDLE session);
@@ -141,7 +137,7 @@ TEST_F(SelfRegistrationTest, SelfRegistrationReportsEachFailure) {
     const std::vector<CUnicodeString> errors = package.InstallerErrors();
     ASSERT_EQ(errors.size() - reported, c.box.IsEmpty() ? 0u : 1u);
     if (!c.box.IsEmpty()) {
-      EXPECT_EQ(Text(errors.back()), Text(c.box));
+      EXPECT_EQ(Utf8(errors.back()), Utf8(c.box));
     }
   }
   // A library, a program with an upper-case extension, then a file of no known kind.
@@ -214,10 +210,10 @@ TEST_F(TcpAckFrequencyTest, NeedAndSet) {
     SetInterfaces(c.values);
     package.SetProperty(L"IS_TAFNEED", L"");
     EXPECT_EQ(IsTcpAckFrequencyNeed(session), 0u);
-    EXPECT_EQ(Text(package.Property(L"IS_TAFNEED")), Text(c.need)) << c.values.size();
+    EXPECT_EQ(Utf8(package.Property(L"IS_TAFNEED")), Utf8(c.need)) << c.values.size();
     EXPECT_EQ(SetTcpAckFrequency(session), 0u);
     package.SetProperty(L"IS_TAFNEED", L"");
     EXPECT_EQ(IsTcpAckFrequencyNeed(session), 0u);
-    EXPECT_EQ(Text(package.Property(L"IS_TAFNEED")), Text(L"0"));
+    EXPECT_EQ(Utf8(package.Property(L"IS_TAFNEED")), Utf8(L"0"));
   }
 }
