@@ -4,6 +4,8 @@
 
 #include "TestSupport.h"
 
+#include "Files.h"
+
 namespace TestSupport {
 
 Vrn::CUnicodeString SourceDir() { return ORV_SOURCE_DIR_WINE; }
@@ -59,10 +61,10 @@ struct CProcessTemporaryFolder {
 } g_processTemporaryFolder;
 }  // namespace
 
-CTempFolder::CTempFolder() {
+CTempFolder::CTempFolder(const Vrn::CUnicodeString& parent) {
   wchar_t temp[MAX_PATH + 1];
   GetTempPathW(MAX_PATH, temp);
-  m_path = Vrn::CUnicodeString(temp) + UniqueName(L"OrvTest");
+  m_path = (parent.IsEmpty() ? Vrn::CUnicodeString(temp) : Vrn::WithTrailingSeparator(parent)) + UniqueName(L"OrvTest");
   if (!CreateDirectoryW(m_path.c_str(), nullptr)) throw std::runtime_error("cannot create test folder");
 }
 

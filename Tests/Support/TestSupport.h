@@ -19,10 +19,11 @@ Vrn::CUnicodeString TableSchemaPath(const Vrn::CUnicodeString& table);
 // OrvantCA.dll in the build folder
 Vrn::CUnicodeString LibraryPath();
 
-// A new empty folder under the Windows temporary folder, removed with everything in it.
+// A new empty folder under parent (by default the Windows temporary folder), removed with
+// everything in it.
 class CTempFolder {
  public:
-  CTempFolder();
+  explicit CTempFolder(const Vrn::CUnicodeString& parent = {});
   ~CTempFolder();
   CTempFolder(const CTempFolder&) = delete;
   CTempFolder& operator=(const CTempFolder&) = delete;

@@ -33,15 +33,20 @@ std::wstring ErrorName(const Vrn::CExceptionPtr& e) {
   return e ? L"other exception" : L"none";
 }
 
-std::vector<std::wstring> ListTree(const Vrn::CUnicodeString& root) {
-  std::vector<std::wstring> out;
+std::map<std::wstring, std::string> ReadTree(const Vrn::CUnicodeString& root) {
+  std::map<std::wstring, std::string> tree;
   for (const Vrn::CDirectoryEntry& entry : Vrn::ListDirectory(root, L"*", Vrn::ListAll | Vrn::ListRecursive)) {
     std::wstring path = entry.fullPath.ToStdString().substr(root.Length() + 1) + (entry.IsDirectory() ? L"/" : L"");
     std::replace(path.begin(), path.end(), L'\\', L'/');
-    out.push_back(path);
+    tree[path] = entry.IsDirectory() ? std::string() : TestSupport::ReadBytes(entry.fullPath);
   }
-  std::sort(out.begin(), out.end());
-  return out;
+  return tree;
+}
+
+std::vector<std::wstring> ListTree(const Vrn::CUnicodeString& root) {
+  std::vector<std::wstring> names;
+  for (const auto& [name, bytes] : ReadTree(root)) names.push_back(name);
+  return names;
 }
 
 Vrn::CUnicodeString CorpusPath(const Vrn::CUnicodeString& name) { return TestSupport::DataPath(L"zip\\" + name); }

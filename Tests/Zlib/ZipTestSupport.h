@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ int ZipCode(const Vrn::CExceptionPtr& e);
 std::wstring ErrorName(const Vrn::CExceptionPtr& e);
 // Files below root as "a/b.txt" and folders as "a/", sorted.
 std::vector<std::wstring> ListTree(const Vrn::CUnicodeString& root);
+// The same names, each with its bytes (empty for a folder).
+std::map<std::wstring, std::string> ReadTree(const Vrn::CUnicodeString& root);
 
 Vrn::CUnicodeString CorpusPath(const Vrn::CUnicodeString& name);  // Tests\Data\zip\<name>
 std::string CorpusBytes(const Vrn::CUnicodeString& name);

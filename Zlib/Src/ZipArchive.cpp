@@ -1,6 +1,6 @@
 // Opening archives and extracting entries or folders. A folder of entries is extracted by a few
-// threads at once (each with its own reader of the archive and its own buffers), with the result of
-// extracting the entries one after the other.
+// threads at once (each with its own reader of the archive and its own buffers), with exactly the
+// result of extracting the entries one after the other.
 #include "ZipArchive.h"
 
 #include <algorithm>
@@ -57,6 +57,21 @@ bool TargetsCollide(const std::vector<CExtractionItem>& items, const Vrn::CUnico
   return std::any_of(files.begin(), files.end(), [&](const std::wstring& file) { return folders.count(file) != 0; });
 }
 
+// True when a file entry's target is already there. Extracting on several threads writes files of
+// entries after a failing one, and removes them again; that restores the folder only when they were
+// not there before.
+bool AnyTargetExists(const std::vector<CExtractionItem>& items, const Vrn::CUnicodeString& destination) {
+  if (!Vrn::DirectoryExists(destination)) return false;
+  return std::any_of(items.begin(), items.end(), [](const CExtractionItem& item) {
+    return !item.entry->IsFolder() && ::GetFileAttributesW(item.target.c_str()) != INVALID_FILE_ATTRIBUTES;
+  });
+}
+
+// The folder itself for a folder entry, the folder that holds the file otherwise.
+Vrn::CUnicodeString ItemFolder(const CExtractionItem& item) {
+  return item.entry->IsFolder() ? item.target : ParentFolder(item.target);
+}
+
 // Deletes an exception thrown by pointer that nobody will catch.
 void Discard(const std::exception_ptr& failure) {
   if (!failure) return;
@@ -68,23 +83,27 @@ void Discard(const std::exception_ptr& failure) {
   }
 }
 
-// Extracts the items on up to `threads` threads, this one included. The outcome is that of
-// extracting them one after the other in directory order: every item before the first failing one (in
-// directory order) is written, that item's failure is raised, and files that later items created
-// meanwhile are removed again.
+// Extracts the items on `threads` threads, this one included. The outcome is that of extracting
+// them one after the other in directory order: every item before the first failing one (in
+// directory order) is written, that item's failure is raised, and the files and folders that later
+// items made meanwhile are removed again. Several threads need targets that do not exist yet (see
+// AnyTargetExists) and that do not collide (see TargetsCollide).
 class CFolderExtraction {
  public:
-  CFolderExtraction(CZipArchiveContext& context, const std::vector<CExtractionItem>& items)
-      : m_context(context), m_items(items), m_created(items.size(), 0), m_order(items.size()) {
-    for (size_t index = 0; index < m_order.size(); ++index) m_order[index] = index;
-  }
+  CFolderExtraction(CZipArchiveContext& context, const std::vector<CExtractionItem>& items, unsigned threads)
+      : m_context(context),
+        m_items(items),
+        m_threads(threads),
+        m_order(HandOutOrder(items, threads)),
+        m_created(items.size(), 0) {}
 
-  void Run(unsigned threads) {
-    // Readers and buffers are had before anything is written, so a lack of them fails cleanly.
+  void Run() {
+    // Everything the threads share (the items, the hand-out order, the readers and buffers) is
+    // complete before the first of them starts; a lack of readers or buffers fails cleanly.
     std::vector<std::unique_ptr<CZipArchiveContext>> readers;
     std::vector<std::unique_ptr<CZipArchiveExtractor>> extractors;
     extractors.push_back(std::make_unique<CZipArchiveExtractor>(m_context));
-    for (unsigned i = 1; i < threads; ++i) {
+    for (unsigned i = 1; i < m_threads; ++i) {
       std::unique_ptr<CZipArchiveContext> reader = m_context.Reopen();
       if (!reader) break;
       extractors.push_back(std::make_unique<CZipArchiveExtractor>(*reader));
@@ -98,21 +117,26 @@ class CFolderExtraction {
         break;  // fewer threads: the others take the work
       }
     }
-    // Several threads take the largest entries first, so that no thread is left alone with a large
-    // entry at the end; one thread keeps the directory order and stops at the first failure.
-    if (extractors.size() > 1)
-      std::stable_sort(m_order.begin(), m_order.end(), [&](size_t a, size_t b) {
-        return m_items[a].entry->uncompressedSize > m_items[b].entry->uncompressedSize;
-      });
     Work(*extractors.front());
     for (std::thread& helper : helpers) helper.join();
     if (!m_failure) return;
-    for (size_t index = m_firstFailure + 1; index < m_items.size(); ++index)
-      if (m_created[index]) RemoveQuietly(m_items[index].target);
+    RemoveWhatLaterItemsMade();
     std::rethrow_exception(m_failure);
   }
 
  private:
+  // Several threads take the largest entries first, so that no thread is left alone with a large
+  // entry at the end; one thread keeps the directory order and stops at the first failure.
+  static std::vector<size_t> HandOutOrder(const std::vector<CExtractionItem>& items, unsigned threads) {
+    std::vector<size_t> order(items.size());
+    for (size_t index = 0; index < order.size(); ++index) order[index] = index;
+    if (threads > 1)
+      std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return items[a].entry->uncompressedSize > items[b].entry->uncompressedSize;
+      });
+    return order;
+  }
+
   // Takes the next item until none is left. Items after the first failure (in directory order) are
   // skipped; the ones before it must all be extracted still.
   void Work(CZipArchiveExtractor& extractor) noexcept {
@@ -129,20 +153,21 @@ class CFolderExtraction {
 
   void ExtractItem(CZipArchiveExtractor& extractor, size_t index) {
     const CExtractionItem& item = m_items[index];
-    if (item.entry->IsFolder()) {
-      EnsureFolder(item.target);
-      return;
-    }
-    EnsureFolder(ParentFolder(item.target));
+    EnsureFolder(ItemFolder(item));
+    if (item.entry->IsFolder()) return;
     const uint64_t dataOffset = extractor.Prepare(*item.entry);
     m_created[index] = 1;
     extractor.Write(*item.entry, dataOffset, item.target);
   }
 
-  // Each folder is made (with its parents) once per extraction.
+  // Each folder is made (with its parents) once per extraction. The ones missing before are noted
+  // first, so that a failure can remove those that only later items needed.
   void EnsureFolder(const Vrn::CUnicodeString& folder) {
     std::lock_guard lock(m_folderLock);
     if (m_folders.count(folder.ToStdString())) return;
+    for (Vrn::CUnicodeString missing = folder; !missing.IsEmpty() && !Vrn::DirectoryExists(missing);
+         missing = ParentFolder(missing))
+      m_madeFolders.push_back(missing);
     Vrn::CreateDirectoryWithParents(folder);
     m_folders.insert(folder.ToStdString());
   }
@@ -158,23 +183,39 @@ class CFolderExtraction {
     m_firstFailure.store(index);
   }
 
-  static void RemoveQuietly(const Vrn::CUnicodeString& path) {
-    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileW(path.c_str());
+  // After a failure (all threads joined): what extracting one item after the other would not have
+  // made goes again: the files of items after the failing one, and the folders that only they need.
+  void RemoveWhatLaterItemsMade() {
+    for (size_t index = m_firstFailure + 1; index < m_items.size(); ++index) {
+      if (!m_created[index]) continue;
+      ::SetFileAttributesW(m_items[index].target.c_str(), FILE_ATTRIBUTE_NORMAL);
+      ::DeleteFileW(m_items[index].target.c_str());
+    }
+    std::unordered_set<std::wstring> needed;
+    for (size_t index = 0; index <= m_firstFailure; ++index)
+      for (Vrn::CUnicodeString folder = ItemFolder(m_items[index]);
+           !folder.IsEmpty() && needed.insert(FoldedPath(folder)).second; folder = ParentFolder(folder)) {
+      }
+    std::sort(m_madeFolders.begin(), m_madeFolders.end(),
+              [](const Vrn::CUnicodeString& a, const Vrn::CUnicodeString& b) { return a.Length() > b.Length(); });
+    for (const Vrn::CUnicodeString& folder : m_madeFolders)
+      if (!needed.count(FoldedPath(folder))) ::RemoveDirectoryW(folder.c_str());
   }
 
   CZipArchiveContext& m_context;
   const std::vector<CExtractionItem>& m_items;
+  const unsigned m_threads;
+  // The order in which the items are handed out (indices into m_items); fixed before any thread starts.
+  const std::vector<size_t> m_order;
   // One byte per item, written only by the thread extracting it.
   std::vector<uint8_t> m_created;
-  // The order in which the items are handed out (indices into m_items).
-  std::vector<size_t> m_order;
   std::atomic<size_t> m_next{0};
   std::atomic<size_t> m_firstFailure{SIZE_MAX};
   std::mutex m_failureLock;
   std::exception_ptr m_failure;
   std::mutex m_folderLock;
   std::unordered_set<std::wstring> m_folders;
+  std::vector<Vrn::CUnicodeString> m_madeFolders;
 };
 
 }  // namespace
@@ -230,9 +271,12 @@ void CZipArchive::Extract(const Vrn::CUnicodeString& entryPath, const Vrn::CUnic
         {&entry, TargetPath(destination, entry.name.View().substr(path.Length()), context.ArchiveName(), entry.name)});
   }
   if (!found) context.Fail(CZipArchiveException::FileNotFound, path, {});
-  unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxExtractionThreads);
-  if (threads > 1 && (items.size() < 2 || TargetsCollide(items, destination))) threads = 1;
-  CFolderExtraction(context, items).Run(threads);
+  unsigned threads = m_extractionThreads != 0
+                         ? m_extractionThreads
+                         : std::clamp(std::thread::hardware_concurrency(), 1u, kMaxExtractionThreads);
+  if (threads > 1 && (items.size() < 2 || TargetsCollide(items, destination) || AnyTargetExists(items, destination)))
+    threads = 1;
+  CFolderExtraction(context, items, threads).Run();
 }
 
 }  // namespace Zlib

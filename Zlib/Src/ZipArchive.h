@@ -54,18 +54,24 @@ class CZipArchive {
   // destination joined with its whole name; FileNotFound when there is none.
   // Raises what CZipArchiveExtractor::Extract raises; entries written before a failure stay.
   // A folder is extracted by up to four threads (as many as there are cores), each with its own
-  // reader and buffers, all joined before the call returns; the outcome is that of extracting the
-  // entries in directory order: every target is checked before anything is written, the first
-  // failing entry's error is raised, and files of later entries written meanwhile are removed.
-  // Archives whose entries would write the same file (letter case ignored), or a file where a
-  // folder is needed, are extracted on this thread alone.
+  // reader and buffers, all joined before the call returns; the outcome is exactly that of
+  // extracting the entries in directory order on one thread: every target is checked before
+  // anything is written, the first failing entry's error is raised, and the files and folders that
+  // later entries made meanwhile are removed. Archives whose entries would write the same file
+  // (letter case ignored) or a file where a folder is needed, and folders where a file an entry
+  // writes is already present, are extracted on this thread alone.
   void Extract(const Vrn::CUnicodeString& entryPath, const Vrn::CUnicodeString& destination);
+
+  // The number of threads a folder extraction may use from now on; 0 (the default) takes as many
+  // as there are cores, up to four; 1 extracts on the calling thread alone.
+  void SetExtractionThreads(unsigned threads) noexcept { m_extractionThreads = threads; }
 
  private:
   CZipArchiveContext& Context() const;
 
   std::unique_ptr<CZipArchiveContext> m_context;
   CZipArchiveContents m_contents;
+  unsigned m_extractionThreads = 0;
 };
 
 }  // namespace Zlib
