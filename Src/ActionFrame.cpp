@@ -2,6 +2,7 @@
 #include "ActionFrame.h"
 
 #include <exception>
+#include <mutex>
 #include <string>
 
 #include "CustomActionLog.h"
@@ -83,6 +84,10 @@ UINT RunFramed(MSIHANDLE session, ActionBody body) {
 }  // namespace
 
 bool IncrementInstallationCounter(const wchar_t* keyPath) {
+  // The read and the write are one step: two calls failing at once on two threads would otherwise
+  // both read N and both write N + 1.
+  static std::mutex counterLock;
+  std::lock_guard lock(counterLock);
   try {
     Vrn::CRegistryKey key;
     if (!key.Open(HKEY_LOCAL_MACHINE, keyPath, Vrn::RegistryMode::Write, Vrn::RegistryView::Sixty4))

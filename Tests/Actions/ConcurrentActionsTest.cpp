@@ -10,6 +10,7 @@
 
 #include "ChildProcessTest.h"
 #include "MessageHandlers.h"
+#include "RegistryKey.h"
 #include "SessionTestSupport.h"
 #include "Setup.h"
 
@@ -81,6 +82,10 @@ TIMED_CHILD_TEST(ConcurrentActions, LogStartCountAndHandlerStayConsistent, 30000
   EXPECT_EQ(Vrn::CurrentHandler(), handlerBefore);
   constexpr size_t kFailures = kThreads * kCallsPerThread / kFailingEvery;
   EXPECT_EQ(packages[0].InstallerErrors().size(), kFailures);
+  Vrn::CRegistryKey counter;  // every failure counted: two threads must not both read N and write N + 1
+  ASSERT_TRUE(counter.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvant\\Setup\\MutexCounter", Vrn::RegistryMode::Read,
+                           Vrn::RegistryView::Sixty4));
+  EXPECT_EQ(counter.ReadString(L"InstallationCount"), Vrn::CUnicodeString::FromInt(static_cast<int>(kFailures)));
 
   // Every piece is one the actions write, whole; none is lost.
   const std::string bytes = LogBytes().substr(logStart);
