@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -108,12 +109,16 @@ struct CWorker {
   std::atomic<uint64_t> index{0};
   std::atomic<uint64_t> checked{0};
   std::atomic<bool> busy{false};
+  // Held while the worker makes its next input, and by the watchdog while it saves a hung one, so
+  // that a check ending just then cannot change the input under the watchdog.
+  std::mutex inputLock;
   std::string input;
 };
 constexpr size_t kMaxWorkers = 8;
+// Set before each run's workers start, read by the watchdog, which runs all along.
 struct CRunState {
-  const CTarget* target = nullptr;
-  uint64_t seed = 0;
+  std::atomic<const CTarget*> target{nullptr};
+  std::atomic<uint64_t> seed{0};
   CWorker workers[kMaxWorkers];
   std::atomic<bool> ending{false};
 } g_run;
@@ -144,7 +149,7 @@ void SaveInput(const CTarget& target, uint64_t seed, uint64_t index, const std::
 // Saves the current input and ends the process (a crash or a hang cannot be recovered from).
 [[noreturn]] void SaveAndExit(const CWorker* worker, const char* kind, const char* detail) {
   if (!g_run.ending.exchange(true) && worker && worker->busy)
-    SaveInput(*g_run.target, g_run.seed, worker->index, worker->input, kind, detail);
+    SaveInput(*g_run.target.load(), g_run.seed, worker->index, worker->input, kind, detail);
   ::TerminateProcess(::GetCurrentProcess(), 3);
   std::_Exit(3);
 }
@@ -211,7 +216,9 @@ void Watchdog() {
       const uint64_t checked = worker.checked;
       still[i] = worker.busy && checked == seen[i] ? still[i] + 1 : 0;
       seen[i] = checked;
-      if (still[i] >= kHangSeconds) SaveAndExit(&worker, "hang", "no progress within the time limit");
+      if (still[i] < kHangSeconds) continue;
+      std::lock_guard lock(g_run.workers[i].inputLock);
+      if (worker.busy && worker.checked == checked) SaveAndExit(&worker, "hang", "no progress within the time limit");
     }
   }
 }
@@ -240,9 +247,12 @@ CRun Run(const CTarget& target, uint64_t seed, double seconds, uint64_t first, u
     size_t count = 0;
     for (uint64_t index = next++; index < last && failures < kMaxFailures; index = next++) {
       if (++count % 32 == 0 && NowSeconds() - start >= seconds) break;
-      MakeMutant(target, seed, index, worker.input);
-      worker.index = index;
-      worker.busy = true;
+      {
+        std::lock_guard lock(worker.inputLock);
+        MakeMutant(target, seed, index, worker.input);
+        worker.index = index;
+        worker.busy = true;
+      }
       const std::string broken = target.check(worker.input);
       worker.busy = false;
       ++worker.checked;
