@@ -3,6 +3,8 @@
 // action is called in this process (the library's code is linked in and exported under the same
 // names as from OrvantCA.dll). What the action did is printed: its result, the properties it wrote,
 // the installer messages it sent, the boxes it showed and its custom-action log.
+// With --check it runs nothing: it checks how the package uses the library (PackageCheck.h).
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <optional>
@@ -14,6 +16,7 @@
 #include "CustomActionLog.h"
 #include "MessageHandlers.h"
 #include "MsiHelper.h"
+#include "PackageCheck.h"
 #include "Setup.h"
 #include "UnicodeString.h"
 #include "VrnWindows.h"
@@ -34,11 +37,10 @@ struct CUsageError : std::runtime_error {
 
 constexpr char kUsage[] =
     "usage: orvrun PACKAGE.msi ACTION [NAME=VALUE ...] [--cost] [--deferred \"CustomActionData\"] "
-    "[--answer OK|Cancel|Yes|No|Retry|Ignore|Abort ...] [--json]";
+    "[--answer OK|Cancel|Yes|No|Retry|Ignore|Abort ...] [--json] | orvrun --check PACKAGE.msi [--json]";
 
-// Exports of the library that are not actions (its message-module interface).
-constexpr const char* kNonActionExports[] = {"GetResourceID", "NumberOfMessages", "GetMessageName",
-                                             "GetMessageSystemVersion", "__VornikUsed"};
+// Exit status of --check for a package with errors (warnings alone give 0).
+constexpr int kCheckErrorsExit = 1;
 
 struct CAnswerName {
   const wchar_t* name;
@@ -249,9 +251,10 @@ CUnicodeString ResultMeaning(UINT result) {
   }
 }
 
-std::string JsonText(const CUnicodeString& text) {
+// A JSON string of UTF-8 text.
+std::string JsonText(std::string_view text) {
   std::string out = "\"";
-  for (const char ch : text.ToUtf8()) {
+  for (const char ch : text) {
     switch (ch) {
       case '"':
         out += "\\\"";
@@ -280,6 +283,8 @@ std::string JsonText(const CUnicodeString& text) {
   }
   return out + "\"";
 }
+
+std::string JsonText(const CUnicodeString& text) { return JsonText(text.ToUtf8()); }
 
 void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
@@ -422,7 +427,7 @@ CUnicodeString ReadLog(const CUnicodeString& path) {
 int Run(const COptions& options) {
   using Action = UINT(__stdcall*)(MSIHANDLE);
   const std::string actionName = options.action.ToUtf8();
-  for (const char* other : kNonActionExports)
+  for (const char* other : Runner::kNonActionExports)
     if (actionName == other) throw CUsageError(actionName + " is not an action of the library");
   const auto action =
       reinterpret_cast<Action>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(nullptr), actionName.c_str())));
@@ -491,11 +496,76 @@ int Run(const COptions& options) {
   return static_cast<int>(report.result);
 }
 
+// ---- The package check ----
+
+struct CCheckOptions {
+  CUnicodeString package;
+  bool json = false;
+};
+
+// The arguments of --check, or nothing when --check is not among them.
+std::optional<CCheckOptions> ParseCheckArguments(int argc, wchar_t** argv) {
+  if (std::none_of(argv + 1, argv + argc,
+                   [](const wchar_t* argument) { return std::wstring_view(argument) == L"--check"; }))
+    return std::nullopt;
+  CCheckOptions options;
+  std::vector<CUnicodeString> positional;
+  for (int i = 1; i < argc; ++i) {
+    const CUnicodeString argument(argv[i]);
+    if (argument == L"--json")
+      options.json = true;
+    else if (argument.StartsWith(L"--") && argument != L"--check")
+      throw CUsageError("unknown option " + argument.ToUtf8() + " with --check");
+    else if (argument != L"--check")
+      positional.push_back(argument);
+  }
+  if (positional.size() != 1) throw CUsageError(kUsage);
+  options.package = positional[0];
+  return options;
+}
+
+const char* SeverityName(Runner::Severity severity) {
+  return severity == Runner::Severity::Error ? "error" : "warning";
+}
+
+// One line per finding, "error: RULE: TABLE.ROW: text", or one JSON object; 1 when there are errors.
+int RunCheck(const CCheckOptions& options) {
+  const Runner::CCheckReport report = Runner::CheckPackage(FullPath(options.package));
+  const auto errors =
+      std::count_if(report.findings.begin(), report.findings.end(),
+                    [](const Runner::CFinding& finding) { return finding.severity == Runner::Severity::Error; });
+  const auto warnings = static_cast<std::ptrdiff_t>(report.findings.size()) - errors;
+  if (options.json) {
+    std::string out =
+        "{\"errors\":" + std::to_string(errors) + ",\"warnings\":" + std::to_string(warnings) + ",\"findings\":[";
+    for (size_t i = 0; i < report.findings.size(); ++i) {
+      const Runner::CFinding& finding = report.findings[i];
+      out += (i ? ",{" : "{") + std::string("\"severity\":") + JsonText(SeverityName(finding.severity)) +
+             ",\"rule\":" + JsonText(finding.rule) + ",\"table\":" + JsonText(finding.table) +
+             ",\"row\":" + JsonText(finding.row) + ",\"message\":" + JsonText(finding.message) + "}";
+    }
+    Print(out + "]}\n");
+  } else {
+    for (const Runner::CFinding& finding : report.findings)
+      Print(std::string(SeverityName(finding.severity)) + ": " + finding.rule + ": " + finding.table +
+            (finding.row.empty() ? "" : "." + finding.row) + ": " + finding.message + "\n");
+  }
+  std::fflush(stdout);
+  std::string binaries;
+  for (const std::string& binary : report.libraryBinaries)
+    binaries += (binaries.empty() ? "Binary." : ", Binary.") + binary;
+  std::fprintf(stderr, "orvrun: %s: %td error(s), %td warning(s); the library is in %s\n",
+               options.package.ToUtf8().c_str(), errors, warnings,
+               binaries.empty() ? "no Binary row" : binaries.c_str());
+  return errors ? kCheckErrorsExit : 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   Vrn::RecordLibraryModule(GetModuleHandleW(nullptr));
   try {
+    if (const std::optional<CCheckOptions> check = ParseCheckArguments(argc, argv)) return RunCheck(*check);
     return Run(ParseArguments(argc, argv));
   } catch (const CUsageError& error) {
     std::fprintf(stderr, "orvrun: %s\n", error.what());

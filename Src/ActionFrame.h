@@ -3,6 +3,7 @@
 // final catch-all, so that no exception ever reaches the installer.
 #pragma once
 
+#include "ActionCatalog.h"
 #include "VrnWindows.h"
 // msi.h after windows.h
 #include <msi.h>
@@ -24,6 +25,11 @@ UINT CountFailure(UINT result);
 
 }  // namespace Msi
 
-// Defines an exported action: extern "C" UINT __stdcall Name(MSIHANDLE) running Body in the frame.
-#define ORV_ACTION(Name, Body) \
-  extern "C" UINT __stdcall Name(MSIHANDLE session) { return ::Msi::RunAction(session, Body); }
+// Defines an exported action: extern "C" UINT __stdcall Name(MSIHANDLE) running Body in the frame,
+// and its entry in the action catalog. The arguments after Body initialise what the action needs from
+// its package (Msi::CActionNeeds: .reads, .shows, .tables, .readsIndirect, .costing).
+#define ORV_ACTION(Name, Body, ...)                                                             \
+  extern "C" UINT __stdcall Name(MSIHANDLE session) { return ::Msi::RunAction(session, Body); } \
+  static const ::Msi::CActionRegistration Name##ActionRegistration(ORV_WIDE_NAME(Name),         \
+                                                                   ::Msi::CActionNeeds{__VA_ARGS__});
+#define ORV_WIDE_NAME(Name) L## #Name

@@ -126,5 +126,7 @@ UINT AddRegistryInDeinstallBody(MSIHANDLE session) {
 
 }  // namespace Msi
 
-ORV_ACTION(ActualValueProperties, Msi::ActualValuePropertiesBody)
-ORV_ACTION(AddRegistryInDeinstall, Msi::AddRegistryInDeinstallBody)
+ORV_ACTION(ActualValueProperties, Msi::ActualValuePropertiesBody, .reads = L"ALLUSERS MSIINSTALLPERUSER",
+           .tables = L"OV_ActualValueProperties Registry", .readsIndirect = true, .costing = true)
+ORV_ACTION(AddRegistryInDeinstall, Msi::AddRegistryInDeinstallBody, .reads = L"ALLUSERS MSIINSTALLPERUSER",
+           .tables = L"OV_DeinstallRegistry", .readsIndirect = true)

@@ -204,7 +204,7 @@ UINT SetClbfBody(MSIHANDLE session) {
 
 }  // namespace Msi
 
-ORV_ACTION(SetCLBP, Msi::SetClbpBody)
-ORV_ACTION(SaveForCLBP, Msi::SaveForClbpBody)
-ORV_ACTION(SetCLBP_Modify, Msi::SetClbpModifyBody)
-ORV_ACTION(SetCLBF, Msi::SetClbfBody)
+ORV_ACTION(SetCLBP, Msi::SetClbpBody, .tables = L"OV_PropertyArgCommandLine", .readsIndirect = true)
+ORV_ACTION(SaveForCLBP, Msi::SaveForClbpBody, .tables = L"OV_PropertyArgCommandLine", .readsIndirect = true)
+ORV_ACTION(SetCLBP_Modify, Msi::SetClbpModifyBody, .tables = L"OV_PropertyArgCommandLine", .readsIndirect = true)
+ORV_ACTION(SetCLBF, Msi::SetClbfBody, .tables = L"OV_FeatureArgCommandLine", .costing = true)

@@ -101,5 +101,6 @@ UINT CheckCommandLineBody(MSIHANDLE session) {
 
 }  // namespace
 
-ORV_ACTION(GetCMDLINE, GetCommandLineBody)
-ORV_ACTION(CheckCMDLINE, CheckCommandLineBody)
+ORV_ACTION(GetCMDLINE, GetCommandLineBody, .reads = L"LAUNCH_FROM_SETUP")
+ORV_ACTION(CheckCMDLINE, CheckCommandLineBody, .reads = L"LAUNCH_FROM_SETUP CMDLINE_ARG_IGNORE_LIST CMDLINE_ARG_LIST",
+           .shows = L"MT_CMDLINE_InvalidArg MT_CMDLINE_Bad")

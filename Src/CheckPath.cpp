@@ -573,26 +573,45 @@ UINT SetTargetDirBinBody(MSIHANDLE session) {
 
 }  // namespace
 
-ORV_ACTION(SetUnmappedTargetDir, SetUnmappedTargetDirBody)
-ORV_ACTION(CheckTargetDir, CheckTargetDirBody)
-ORV_ACTION(CheckTargetDirNotEmpty, CheckTargetDirNotEmptyBody)
-ORV_ACTION(CheckAndNormDir, CheckAndNormDirBody)
-ORV_ACTION(CheckAndNormUserTargetDir, CheckAndNormUserTargetDirBody)
-ORV_ACTION(CheckAndNormTargetDir, CheckAndNormTargetDirBody)
+ORV_ACTION(SetUnmappedTargetDir, SetUnmappedTargetDirBody, .reads = L"TARGETDIR")
+ORV_ACTION(CheckTargetDir, CheckTargetDirBody, .reads = L"TARGETDIR",
+           .shows = L"MT_NetworkLocationPathIsEmpty MT_NetworkLocationPathIsNotRemote")
+ORV_ACTION(CheckTargetDirNotEmpty, CheckTargetDirNotEmptyBody, .reads = L"TARGETDIR",
+           .shows = L"MT_NetworkLocationPathIsEmpty")
+ORV_ACTION(CheckAndNormDir, CheckAndNormDirBody, .reads = L"DIR",
+           .shows =
+               L"MT_NetworkLocationPathIsEmpty MT_NetworkLocationPathIsNotRemote MT_NetworkLocationNotWritable "
+               L"MT_NetworkLocationNotAccessed")
+ORV_ACTION(CheckAndNormUserTargetDir, CheckAndNormUserTargetDirBody, .reads = L"USERTARGETDIR",
+           .shows =
+               L"MT_NetworkLocationPathIsEmpty MT_NetworkLocationPathIsNotRemote MT_NetworkLocationNotWritable "
+               L"MT_NetworkLocationNotAccessed")
+ORV_ACTION(CheckAndNormTargetDir, CheckAndNormTargetDirBody, .reads = L"TARGETDIR",
+           .shows =
+               L"MT_NetworkLocationPathIsEmpty MT_NetworkLocationPathIsNotRemote MT_NetworkLocationNotWritable "
+               L"MT_NetworkLocationNotAccessed")
 ORV_ACTION(CheckIsTargetIsLocal, CheckIsTargetIsLocalBody)
-ORV_ACTION(CheckIsInstallationFromRemoteComputer, CheckIsInstallationFromRemoteComputerBody)
-ORV_ACTION(CheckSOURCEDIR, CheckSourceDirBody)
-ORV_ACTION(GetRemoteFolder, GetRemoteFolderBody)
-ORV_ACTION(GetNetComputerList, GetNetComputerListBody)
-ORV_ACTION(GetRemoteComputerName, GetRemoteComputerNameBody)
-ORV_ACTION(CheckFileExist, CheckFileExistBody)
-ORV_ACTION(CheckFileExist1, CheckFileExist1Body)
-ORV_ACTION(CheckINSTALLDIRisEmpty, CheckInstallDirIsEmptyBody)
-ORV_ACTION(CheckDirIsEmpty, CheckDirIsEmptyBody)
-ORV_ACTION(CheckSRCDIR, CheckSrcDirBody)
-ORV_ACTION(CheckINSTALLDIR, CheckInstallDirBody)
-ORV_ACTION(CheckFreeSpaceInstallDir, CheckFreeSpaceInstallDirBody)
-ORV_ACTION(CheckFreeSpaceUserTargetDir, CheckFreeSpaceUserTargetDirBody)
+ORV_ACTION(CheckIsInstallationFromRemoteComputer, CheckIsInstallationFromRemoteComputerBody,
+           .shows = L"MT_LocalWorkstationInstallationDenayed")
+ORV_ACTION(CheckSOURCEDIR, CheckSourceDirBody, .reads = L"SOURCEDIR")
+ORV_ACTION(GetRemoteFolder, GetRemoteFolderBody, .reads = L"RemoteFolderProperty",
+           .shows = L"MT_NetworkLocationPathIsEmpty")
+ORV_ACTION(GetNetComputerList, GetNetComputerListBody, .shows = L"MT_GetNetComputerList_TITLE")
+ORV_ACTION(GetRemoteComputerName, GetRemoteComputerNameBody, .reads = L"SourceDir")
+ORV_ACTION(CheckFileExist, CheckFileExistBody, .reads = L"INSTALLDIR CheckFileInDir DisplayProductName",
+           .shows = L"MT_LMAlreadyExist")
+ORV_ACTION(CheckFileExist1, CheckFileExist1Body, .reads = L"CHECK_FILE_EXIST_1_DIR CHECK_FILE_EXIST_1_NAME")
+ORV_ACTION(CheckINSTALLDIRisEmpty, CheckInstallDirIsEmptyBody, .reads = L"INSTALLDIR",
+           .shows = L"MT_DirIsNotEmpty MT_DirHasUnsupChars")
+ORV_ACTION(CheckDirIsEmpty, CheckDirIsEmptyBody, .reads = L"CHECK_DIR_IS_EMPTY_DIR MT_CHECK_DIR_EXCEPTION",
+           .shows = L"MT_DirHasUnsupChars")
+ORV_ACTION(CheckSRCDIR, CheckSrcDirBody, .reads = L"SOURCEDIR", .shows = L"MT_DirHasUnsupChars")
+ORV_ACTION(CheckINSTALLDIR, CheckInstallDirBody, .reads = L"INSTALLDIR LAUNCH_FROM_SETUP MT_NetworkLocationNotAccessed",
+           .shows = L"MT_DirHasUnsupChars")
+ORV_ACTION(CheckFreeSpaceInstallDir, CheckFreeSpaceInstallDirBody, .reads = L"INSTALLDIR APPEND_SPACE",
+           .shows = L"MT_AppendSpace")
+ORV_ACTION(CheckFreeSpaceUserTargetDir, CheckFreeSpaceUserTargetDirBody, .reads = L"USERTARGETDIR SOURCEDIR",
+           .shows = L"MT_AppendSpace")
 ORV_ACTION(GetPublicFolder, GetPublicFolderBody)
 ORV_ACTION(GetUsersFolder, GetUsersFolderBody)
-ORV_ACTION(SetTargetDirBin, SetTargetDirBinBody)
+ORV_ACTION(SetTargetDirBin, SetTargetDirBinBody, .reads = L"TARGETDIR", .costing = true)

@@ -433,10 +433,23 @@ std::optional<uint32_t> StrictUnsignedPort(const CUnicodeString& text) {
 
 }  // namespace Msi
 
-ORV_ACTION(CheckPortIsEnable, Msi::CheckPortIsEnableBody)
-ORV_ACTION(CheckPortByTable, Msi::CheckPortByTableBody)
-ORV_ACTION(NormalizePortByTable, Msi::NormalizePortByTableBody)
-ORV_ACTION(CheckPortByTableOnly, Msi::CheckPortByTableOnlyBody)
-ORV_ACTION(CheckSiteByTable, Msi::CheckSiteByTableBody)
-ORV_ACTION(CheckPortRange, Msi::CheckPortRangeBody)
-ORV_ACTION(IsPortEnabledInFirewall, Msi::IsPortEnabledInFirewallBody)
+ORV_ACTION(CheckPortIsEnable, Msi::CheckPortIsEnableBody, .reads = L"PORTNAME IS_IIS",
+           .shows = L"MT_Port80andNotIIS MT_PortInvalidValue MT_CannotOpenPort")
+ORV_ACTION(CheckPortByTable, Msi::CheckPortByTableBody, .reads = L"IS_IIS SELECT_PORT", .shows = L"MT_PortIsBad",
+           .tables = L"OV_Port", .readsIndirect = true, .costing = true)
+ORV_ACTION(NormalizePortByTable, Msi::NormalizePortByTableBody, .tables = L"OV_Port", .readsIndirect = true,
+           .costing = true)
+ORV_ACTION(
+    CheckPortByTableOnly, Msi::CheckPortByTableOnlyBody, .reads = L"IS_IIS IS_CPTO_FORCEDLY",
+    .shows =
+        L"MT_PortTableCaption MT_PortIsEmpty MT_PortIsDubl MT_Port80andNotIIS MT_PortInvalidValue MT_CannotOpenPort",
+    .tables = L"OV_Port", .readsIndirect = true, .costing = true)
+ORV_ACTION(CheckSiteByTable, Msi::CheckSiteByTableBody, .reads = L"IS_IIS", .shows = L"MT_SiteAlreadyExist",
+           .tables = L"OV_Port", .costing = true)
+ORV_ACTION(CheckPortRange, Msi::CheckPortRangeBody,
+           .reads =
+               L"BEGIN_RANGE_PORT END_RANGE_PORT IS_CPTO_FORCEDLY REQUEST_RETURN REQUEST_PROPERTY_NAME REQUEST_ICON "
+               L"REQUEST_FLAG",
+           .shows = L"MT_PortIsEmpty MT_PortInvalidValue MT_BadPortRange MT_PortIsDubl MT_PortTableCaption",
+           .tables = L"OV_Port", .readsIndirect = true, .costing = true)
+ORV_ACTION(IsPortEnabledInFirewall, Msi::IsPortEnabledInFirewallBody, .reads = L"PortName")

@@ -60,4 +60,5 @@ UINT GetDefaultPortValuesByTableBody(MSIHANDLE session) {
 
 }  // namespace
 
-ORV_ACTION(GetDefaultPortValuesByTable, GetDefaultPortValuesByTableBody)
+ORV_ACTION(GetDefaultPortValuesByTable, GetDefaultPortValuesByTableBody,
+           .reads = L"SOURCEDIR VelmoraConfiguratorExeSourceDir DATADIR", .tables = L"OV_Port", .readsIndirect = true)

@@ -305,9 +305,12 @@ UINT CountedCloseAppByMutex(MSIHANDLE session) { return Msi::CountFailure(CloseA
 
 }  // namespace
 
-ORV_ACTION(CloseApplications, CountedCloseApplications)
-ORV_ACTION(CloseAppByMutex, CountedCloseAppByMutex)
-ORV_ACTION(CreateInstallerMutex, CreateInstallerMutexBody)
+ORV_ACTION(CloseApplications, CountedCloseApplications, .reads = L"AppsToCloseByClass AppsToCloseByName",
+           .shows = L"MT_CloseApplications")
+ORV_ACTION(CloseAppByMutex, CountedCloseAppByMutex,
+           .reads = L"CLOSE_APP_BY_MUTEX_NOORDER ABORT_CLOSEAPP_FOR_MUTEX_SULENT VersionNT MT_CloseApplicationsW8",
+           .shows = L"MT_CloseApplications MT_CloseAppByGlobalMutex", .tables = L"OV_Mutex")
+ORV_ACTION(CreateInstallerMutex, CreateInstallerMutexBody, .reads = L"OV_InstallerGlobalMutexName")
 ORV_ACTION(CloseInstallerMutex, CloseInstallerMutexBody)
 ORV_ACTION(WriteFlagForMutex, WriteFlagForMutexBody)
 ORV_ACTION(WriteInstallationCountToRegistry, WriteInstallationCountToRegistryBody)

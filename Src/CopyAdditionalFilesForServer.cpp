@@ -249,12 +249,17 @@ UINT OVCopyFileBody(MSIHANDLE session) {
 
 }  // namespace
 
-ORV_ACTION(CopyAdditionalFilesForServer, CopyAdditionalFilesForServerBody)
-ORV_ACTION(CopyAdditionalFilesForServer1, CopyAdditionalFilesForServer1Body)
-ORV_ACTION(CopyAdditionalFilesForServer2, CopyAdditionalFilesForServer2Body)
-ORV_ACTION(CopyAdditionalFilesForServerExt, CopyAdditionalFilesForServerExtBody)
-ORV_ACTION(CopyFilesFromDiskToComp, CopyFilesFromDiskToCompBody)
-ORV_ACTION(RemoveAdminPackageFromServer, RemoveAdminPackageFromServerBody)
+ORV_ACTION(CopyAdditionalFilesForServer, CopyAdditionalFilesForServerBody, .reads = L"SOURCEDIR",
+           .tables = L"OV_AddFiles", .costing = true)
+ORV_ACTION(CopyAdditionalFilesForServer1, CopyAdditionalFilesForServer1Body, .tables = L"OV_AddFiles", .costing = true)
+ORV_ACTION(CopyAdditionalFilesForServer2, CopyAdditionalFilesForServer2Body, .tables = L"OV_AddFiles", .costing = true)
+ORV_ACTION(CopyAdditionalFilesForServerExt, CopyAdditionalFilesForServerExtBody, .tables = L"OV_AddFilesExt",
+           .costing = true)
+ORV_ACTION(CopyFilesFromDiskToComp, CopyFilesFromDiskToCompBody,
+           .reads = L"COPYDESTINATION COPY_SOURCE SOURCEDIR COPY_TABLE_NAME",
+           .tables = L"[COPY_TABLE_NAME]|OV_CopyFromDisk")
+ORV_ACTION(RemoveAdminPackageFromServer, RemoveAdminPackageFromServerBody, .reads = L"PROD_APPDATA_PATH",
+           .tables = L"OV_AddFiles OV_AdmInst")
 ORV_ACTION(SetPARENT_SRCDIR, SetParentSourceDirBody)
-ORV_ACTION(Get_MSIFILENAME, GetMsiFileNameBody)
-ORV_ACTION(OVCopyFile, OVCopyFileBody)
+ORV_ACTION(Get_MSIFILENAME, GetMsiFileNameBody, .reads = L"PARENT_SRCDIR")
+ORV_ACTION(OVCopyFile, OVCopyFileBody, .reads = L"COPY_FILE_SRC COPY_FILE_DST")

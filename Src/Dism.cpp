@@ -207,6 +207,12 @@ UINT RunExtBody(MSIHANDLE session) {
 
 }  // namespace
 
-ORV_ACTION(DISM_Run, RunBody)
-ORV_ACTION(DISM_RunExt, RunExtBody)
-ORV_ACTION(DISM_FeaturesWarning, FeaturesWarningBody)
+ORV_ACTION(DISM_Run, RunBody, .reads = L"DISM_RUN_CMD")
+ORV_ACTION(DISM_RunExt, RunExtBody, .reads = L"DISM_RUN_CMD DISM_RUN_CMD_SECONDS",
+           .shows = L"MT_ERR_FAIL_TO_MANIPULATE_WITH_PROCESS")
+ORV_ACTION(DISM_FeaturesWarning, FeaturesWarningBody,
+           .reads =
+               L"VersionNT MsiNTProductType DISM_FeaturesWarning_APPEND DISM_FeaturesWarning_Hide "
+               L"MT_DISM_FeaturesWarning_APPEND MT_DISM_FeaturesWarning_APPEND0",
+           .shows = L"MT_DISM_FeaturesWarning",
+           .tables = L"OV_System_W7_Features|OV_System_W8_Features|OV_System_W10_Features|OV_System_W12_Features")

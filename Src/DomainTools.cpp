@@ -129,10 +129,11 @@ UINT MsdtcServiceStatusBody(MSIHANDLE session) {
 }  // namespace
 
 ORV_ACTION(CheckComputerInDomain, CheckComputerInDomainBody)
-ORV_ACTION(CheckUserInDomain, CheckUserInDomainBody)
-ORV_ACTION(CheckUserInDomainSilent, CheckUserInDomainSilentBody)
-ORV_ACTION(CheckUserInDomainAndAdmin, CheckUserInDomainAndAdminBody)
-ORV_ACTION(CheckIsUserDomain, CheckIsUserDomainBody)
-ORV_ACTION(QueryMSDTCServiceUserInUI, QueryMsdtcServiceUserInUiBody)
+ORV_ACTION(CheckUserInDomain, CheckUserInDomainBody, .reads = L"LOGIN", .shows = L"MT_UserNotIsDomain")
+ORV_ACTION(CheckUserInDomainSilent, CheckUserInDomainSilentBody, .reads = L"LOGIN")
+ORV_ACTION(CheckUserInDomainAndAdmin, CheckUserInDomainAndAdminBody, .reads = L"LOGIN",
+           .shows = L"MT_UserNotIsDomain MT_UserNotIsAdmin")
+ORV_ACTION(CheckIsUserDomain, CheckIsUserDomainBody, .reads = L"LOGIN PASSWORD")
+ORV_ACTION(QueryMSDTCServiceUserInUI, QueryMsdtcServiceUserInUiBody, .shows = L"MT_IncorrectMSDTCAccount")
 ORV_ACTION(QueryMSDTCServiceUserInExecute, QueryMsdtcServiceUserInExecuteBody)
 ORV_ACTION(MSDTCServiceStatus, MsdtcServiceStatusBody)

@@ -68,4 +68,4 @@ UINT CheckDotNetFramework11AndLaterBody(MSIHANDLE session) {
 }  // namespace
 
 ORV_ACTION(GetDotNetPath, GetDotNetPathBody)
-ORV_ACTION(CheckDotNetFramework11AndLater, CheckDotNetFramework11AndLaterBody)
+ORV_ACTION(CheckDotNetFramework11AndLater, CheckDotNetFramework11AndLaterBody, .shows = L"MT_DotNet11NotFound")

@@ -51,6 +51,7 @@ UINT CheckUogDisplayNameBody(MSIHANDLE session) {
 
 }  // namespace
 
-ORV_ACTION(FindUsers, FindUsersBody)
+ORV_ACTION(FindUsers, FindUsersBody, .reads = L"CLIENTPROCESSID")
 ORV_ACTION(GetCurrentFindUsers, GetCurrentFindUsersBody)
-ORV_ACTION(CheckUOG_DISPLAY_NAME, CheckUogDisplayNameBody)
+ORV_ACTION(CheckUOG_DISPLAY_NAME, CheckUogDisplayNameBody, .reads = L"UOG_DISPLAY_NAME UOG_DISTINGUISH_NAME",
+           .shows = L"MT_UOG_DISPLAY_NAME_empty")

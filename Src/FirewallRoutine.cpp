@@ -462,15 +462,20 @@ UINT RemoveImagedeskBRFromFirewallBody(MSIHANDLE session) {
 
 }  // namespace
 
-ORV_ACTION(SetPortsToFirewallByTable, SetPortsToFirewallByTableBody)
-ORV_ACTION(AddRuleToFirewall, AddRuleToFirewallBody)
-ORV_ACTION(AddPortToFirewall, AddPortToFirewallBody)
-ORV_ACTION(RemovePortsFromVistaFirewall, RemovePortsFromVistaFirewallBody)
-ORV_ACTION(AddProcessingPortToVistaFirewall, AddProcessingPortToVistaFirewallBody)
-ORV_ACTION(AddScanningStationToVistaFirewall, AddScanningStationToVistaFirewallBody)
+ORV_ACTION(SetPortsToFirewallByTable, SetPortsToFirewallByTableBody, .reads = L"WindowsBuild",
+           .tables = L"OV_PortFirewall", .readsIndirect = true, .costing = true)
+ORV_ACTION(AddRuleToFirewall, AddRuleToFirewallBody,
+           .reads = L"AR2FW_Port AR2FW_Rule AR2FW_Path AR2FW_Desc AR2FW_Protocol AR2FW_Direction")
+ORV_ACTION(AddPortToFirewall, AddPortToFirewallBody,
+           .reads = L"SFW_PORT SFW_PORT2 SFW_RULE SFW_DESC SFW_PATH SFW_PROFILES WindowsBuild")
+ORV_ACTION(RemovePortsFromVistaFirewall, RemovePortsFromVistaFirewallBody, .reads = L"MT_RemRules WindowsBuild")
+ORV_ACTION(AddProcessingPortToVistaFirewall, AddProcessingPortToVistaFirewallBody,
+           .reads = L"MT_ProcessingPort MT_ProcessingRuleName MT_ProcessingDescription INSTALLDIR")
+ORV_ACTION(AddScanningStationToVistaFirewall, AddScanningStationToVistaFirewallBody,
+           .reads = L"MT_ScanningRuleName MT_ScanningDescription INSTALLDIR")
 ORV_ACTION(AddToFirewall_QuilletServer, AddToFirewallQuilletServerBody)
 ORV_ACTION(RemoveFromFirewall_QuilletServer, RemoveFromFirewallQuilletServerBody)
 ORV_ACTION(AddToFirewall_QuilletStation, AddToFirewallQuilletStationBody)
 ORV_ACTION(RemoveFromFirewall_QuilletStation, RemoveFromFirewallQuilletStationBody)
-ORV_ACTION(AddImagedeskBRToFirewall, AddImagedeskBRToFirewallBody)
-ORV_ACTION(RemoveImagedeskBRFromFirewall, RemoveImagedeskBRFromFirewallBody)
+ORV_ACTION(AddImagedeskBRToFirewall, AddImagedeskBRToFirewallBody, .reads = L"INSTALLDIR")
+ORV_ACTION(RemoveImagedeskBRFromFirewall, RemoveImagedeskBRFromFirewallBody, .reads = L"INSTALLDIR")

@@ -213,10 +213,15 @@ bool CanDisplayLanguage(int languageId) {
 
 }  // namespace Msi
 
-ORV_ACTION(CheckUILanguage, Msi::CheckUILanguageBody)
-ORV_ACTION(SetOneUILanguage, Msi::SetOneUILanguageBody)
-ORV_ACTION(SetOnlyOneUILanguage, Msi::SetOnlyOneUILanguageBody)
-ORV_ACTION(CheckIsInstallLanguageInDistributive, Msi::CheckIsInstallLanguageInDistributiveBody)
-ORV_ACTION(CheckIsSHELLLANGIDCanBeDisplayed, Msi::CheckIsShellLangIdCanBeDisplayedBody)
-ORV_ACTION(SetUILangFearturesStates_as_SHELLLANGID, Msi::SetUILangFeaturesStatesAsShellLangIdBody)
-ORV_ACTION(Set_SHELLLANGID_eq_InstalledUILangFeaturureIndex, Msi::SetShellLangIdFromInstalledFeatureBody)
+ORV_ACTION(CheckUILanguage, Msi::CheckUILanguageBody, .reads = L"ProductName ProductLanguage ACTION Installed")
+ORV_ACTION(SetOneUILanguage, Msi::SetOneUILanguageBody, .reads = L"ORVANTLANGID", .tables = L"Feature", .costing = true)
+ORV_ACTION(SetOnlyOneUILanguage, Msi::SetOnlyOneUILanguageBody, .reads = L"ORVANTLANGID", .tables = L"Feature",
+           .costing = true)
+ORV_ACTION(CheckIsInstallLanguageInDistributive, Msi::CheckIsInstallLanguageInDistributiveBody,
+           .reads = L"ORVANTLANGID", .costing = true)
+ORV_ACTION(CheckIsSHELLLANGIDCanBeDisplayed, Msi::CheckIsShellLangIdCanBeDisplayedBody,
+           .reads = L"SHELLLANGID SupressWrongSHELLLANGIDWarning", .shows = L"MT_ThisUILangIsNotSupportedOnOS")
+ORV_ACTION(SetUILangFearturesStates_as_SHELLLANGID, Msi::SetUILangFeaturesStatesAsShellLangIdBody,
+           .reads = L"SHELLLANGID", .tables = L"Feature", .costing = true)
+ORV_ACTION(Set_SHELLLANGID_eq_InstalledUILangFeaturureIndex, Msi::SetShellLangIdFromInstalledFeatureBody,
+           .reads = L"ORVANTLANGID", .tables = L"Feature", .costing = true)

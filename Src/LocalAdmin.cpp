@@ -53,5 +53,5 @@ UINT IsUserAdminBody(MSIHANDLE session) {
 
 }  // namespace
 
-ORV_ACTION(CheckUserIsLocalAdmin, CheckUserIsLocalAdminBody)
+ORV_ACTION(CheckUserIsLocalAdmin, CheckUserIsLocalAdminBody, .reads = L"LOGIN LogonUser")
 ORV_ACTION(IsUserAdmin, IsUserAdminBody)

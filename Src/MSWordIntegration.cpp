@@ -279,6 +279,7 @@ UINT RemoveIconFromWordBody(MSIHANDLE session) {
 
 }  // namespace Msi
 
-ORV_ACTION(GetWordStartUpPathAndTemplateName, Msi::GetWordStartUpPathAndTemplateNameBody)
-ORV_ACTION(AddIconToWord, Msi::AddIconToWordBody)
-ORV_ACTION(RemoveIconFromWord, Msi::RemoveIconFromWordBody)
+ORV_ACTION(GetWordStartUpPathAndTemplateName, Msi::GetWordStartUpPathAndTemplateNameBody,
+           .reads = L"WordTemplate12 WordTemplateDefault")
+ORV_ACTION(AddIconToWord, Msi::AddIconToWordBody, .reads = L"WordStartUpPath WordTemplate WordTemplateReg INSTALLDIR")
+ORV_ACTION(RemoveIconFromWord, Msi::RemoveIconFromWordBody, .reads = L"WordTemplateReg WordStartUpPath WordTemplate")

@@ -290,15 +290,22 @@ CUnicodeString FindCustomActionDataValue(MSIHANDLE session, const CUnicodeString
   return CustomActionDataValue(session, key, false);
 }
 
-std::optional<CUnicodeString> ParseCustomActionData(const CUnicodeString& data, const CUnicodeString& key) {
-  std::optional<CUnicodeString> found;
+std::vector<CCustomActionDataItem> CustomActionDataItems(const CUnicodeString& data) {
+  std::vector<CCustomActionDataItem> items;
   for (std::wstring_view item : SplitCustomActionData(data.View())) {
     const size_t equals = item.find(L'=');
     Vrn::Check(equals != std::wstring_view::npos);
     std::wstring_view value = item.substr(equals + 1);
     if (value.size() >= 2 && value.front() == L'"' && value.back() == L'"') value = value.substr(1, value.size() - 2);
-    if (CUnicodeString(item.substr(0, equals)).EqualsNoCase(key)) found = CUnicodeString(value);
+    items.push_back({CUnicodeString(item.substr(0, equals)), CUnicodeString(value)});
   }
+  return items;
+}
+
+std::optional<CUnicodeString> ParseCustomActionData(const CUnicodeString& data, const CUnicodeString& key) {
+  std::optional<CUnicodeString> found;
+  for (const CCustomActionDataItem& item : CustomActionDataItems(data))
+    if (item.key.EqualsNoCase(key)) found = item.value;
   return found;
 }
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "UnicodeString.h"
 #include "VrnWindows.h"
@@ -42,6 +44,13 @@ CUnicodeString FindCustomActionDataValue(MSIHANDLE session, const CUnicodeString
 // The parser behind both: the value of the last item whose key matches without regard to case, or
 // nothing. Malformed data (an empty item, an item without "=") is an internal error.
 std::optional<CUnicodeString> ParseCustomActionData(const CUnicodeString& data, const CUnicodeString& key);
+// The items of CustomActionData in order: each key as written and its value (without the double
+// quotes around it). Malformed data is an internal error, as above.
+struct CCustomActionDataItem {
+  CUnicodeString key;
+  CUnicodeString value;
+};
+std::vector<CCustomActionDataItem> CustomActionDataItems(const CUnicodeString& data);
 
 // Expands "[NAME]" references in place with GetProperty values ("##" for empty ones).
 void FlushText(MSIHANDLE session, CUnicodeString& text);

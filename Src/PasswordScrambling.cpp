@@ -73,7 +73,7 @@ UINT UncodePasswordExtBody(MSIHANDLE session) {
 
 }  // namespace
 
-ORV_ACTION(CodePassword, CodePasswordBody)
-ORV_ACTION(UncodePassword, UncodePasswordBody)
-ORV_ACTION(CodePasswordExt, CodePasswordExtBody)
-ORV_ACTION(UncodePasswordExt, UncodePasswordExtBody)
+ORV_ACTION(CodePassword, CodePasswordBody, .reads = L"PASSWORD")
+ORV_ACTION(UncodePassword, UncodePasswordBody, .reads = L"CODE")
+ORV_ACTION(CodePasswordExt, CodePasswordExtBody, .reads = L"CODE_PASSWORD_PROPERTY", .readsIndirect = true)
+ORV_ACTION(UncodePasswordExt, UncodePasswordExtBody, .reads = L"CODE_PASSWORD_PROPERTY", .readsIndirect = true)

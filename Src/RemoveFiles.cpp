@@ -222,14 +222,18 @@ UINT RemoveTrigrammsBody(MSIHANDLE session) {
 
 }  // namespace
 
-ORV_ACTION(RemoveFilesAddFolders, RemoveFilesAddFoldersBody)
-ORV_ACTION(RemoveAddFolders, RemoveAddFoldersBody)
-ORV_ACTION(RemoveFiles, RemoveFilesBody)
-ORV_ACTION(RenameFile, RenameFileBody)
-ORV_ACTION(GetDirByFile, GetDirByFileBody)
-ORV_ACTION(GetShortFileName, GetShortFileNameBody)
-ORV_ACTION(CopyFilesToTempFolder, CopyFilesToTempFolderBody)
-ORV_ACTION(CopyFilesToDestFolder, CopyFilesToDestFolderBody)
-ORV_ACTION(RemoveFilesFromSourceFolder, RemoveFilesFromSourceFolderBody)
-ORV_ACTION(RemoveFilesFromTempFolder, RemoveFilesFromTempFolderBody)
-ORV_ACTION(RemoveTrigramms, RemoveTrigrammsBody)
+ORV_ACTION(RemoveFilesAddFolders, RemoveFilesAddFoldersBody, .reads = L"RFF_LIST RFF_EXC_LIST RFF_UI")
+ORV_ACTION(RemoveAddFolders, RemoveAddFoldersBody, .reads = L"MT_REMOVEADDFOLDERS MT_REMOVEADDFOLDERS_EXCEPTION")
+ORV_ACTION(RemoveFiles, RemoveFilesBody, .reads = L"MT_REMOVE_FILES")
+ORV_ACTION(RenameFile, RenameFileBody, .reads = L"RenameSrc RenameDst")
+ORV_ACTION(GetDirByFile, GetDirByFileBody, .reads = L"GET_DIR_BY_FILE")
+ORV_ACTION(GetShortFileName, GetShortFileNameBody, .reads = L"GET_FILE_NAME")
+ORV_ACTION(CopyFilesToTempFolder, CopyFilesToTempFolderBody, .tables = L"OV_SaveFilesOnUpgrade", .readsIndirect = true,
+           .costing = true)
+ORV_ACTION(CopyFilesToDestFolder, CopyFilesToDestFolderBody, .tables = L"OV_SaveFilesOnUpgrade", .readsIndirect = true,
+           .costing = true)
+ORV_ACTION(RemoveFilesFromSourceFolder, RemoveFilesFromSourceFolderBody, .tables = L"OV_SaveFilesOnUpgrade",
+           .readsIndirect = true, .costing = true)
+ORV_ACTION(RemoveFilesFromTempFolder, RemoveFilesFromTempFolderBody, .tables = L"OV_SaveFilesOnUpgrade",
+           .readsIndirect = true, .costing = true)
+ORV_ACTION(RemoveTrigramms, RemoveTrigrammsBody, .reads = L"INSTALLDIR")

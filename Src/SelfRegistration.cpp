@@ -217,11 +217,11 @@ UINT SetTcpAckFrequencyBody(MSIHANDLE) {
 
 }  // namespace
 
-ORV_ACTION(SelfRegistration, SelfRegistrationBody)
-ORV_ACTION(SelfUnregistration, SelfUnregistrationBody)
-ORV_ACTION(CallDllRegisterServer, CallDllRegisterServerBody)
-ORV_ACTION(CallDllUnregisterServer, CallDllUnregisterServerBody)
-ORV_ACTION(CallDllInstallTrue, CallDllInstallTrueBody)
-ORV_ACTION(CallDllInstallFalse, CallDllInstallFalseBody)
+ORV_ACTION(SelfRegistration, SelfRegistrationBody, .reads = L"Directory Files")
+ORV_ACTION(SelfUnregistration, SelfUnregistrationBody, .reads = L"Directory Files")
+ORV_ACTION(CallDllRegisterServer, CallDllRegisterServerBody, .reads = L"Directory Files")
+ORV_ACTION(CallDllUnregisterServer, CallDllUnregisterServerBody, .reads = L"Directory Files")
+ORV_ACTION(CallDllInstallTrue, CallDllInstallTrueBody, .reads = L"Directory Files")
+ORV_ACTION(CallDllInstallFalse, CallDllInstallFalseBody, .reads = L"Directory Files")
 ORV_ACTION(IsTcpAckFrequencyNeed, IsTcpAckFrequencyNeedBody)
 ORV_ACTION(SetTcpAckFrequency, SetTcpAckFrequencyBody)

@@ -348,9 +348,15 @@ UINT GetAdminPackageInfoBody(MSIHANDLE session) {
 
 }  // namespace
 
-ORV_ACTION(GetUpgradeProductInfo, GetUpgradeProductInfoBody)
-ORV_ACTION(SearchForInstalledProducts, SearchForInstalledProductsBody)
-ORV_ACTION(DeleteFilesFromInstalldir, DeleteFilesFromInstalldirBody)
-ORV_ACTION(CheckKB, CheckKBBody)
-ORV_ACTION(LaunchSettingsUpdate, LaunchSettingsUpdateBody)
+ORV_ACTION(
+    GetUpgradeProductInfo, GetUpgradeProductInfoBody,
+    .reads =
+        L"UPGRADEPRODUCTINFO_ProductCode Installed UPGRADEPRODUCTINFO_FeatureList UPGRADEPRODUCTINFO_MinVersion "
+        L"UPGRADEPRODUCTINFO_MaxVersion ISReleaseFlags ProductVersion",
+    .shows =
+        L"MT_UpgradeProductIsNotFound MT_UpgradeProductIsNotInstalledCorrectly MT_UpgradeProductHasNotValidVersion")
+ORV_ACTION(SearchForInstalledProducts, SearchForInstalledProductsBody, .reads = L"ProductCode", .readsIndirect = true)
+ORV_ACTION(DeleteFilesFromInstalldir, DeleteFilesFromInstalldirBody, .reads = L"INSTALLDIR FileList MAIN_SUBFOLDER")
+ORV_ACTION(CheckKB, CheckKBBody, .reads = L"KB_NAME")
+ORV_ACTION(LaunchSettingsUpdate, LaunchSettingsUpdateBody, .reads = L"Installdir")
 ORV_ACTION(GetAdminPackageInfo, GetAdminPackageInfoBody)

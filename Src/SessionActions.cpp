@@ -96,11 +96,14 @@ UINT GetTargetPathBody(MSIHANDLE session) {
 
 }  // namespace
 
-ORV_ACTION(Message, MessageBody)
-ORV_ACTION(Request, RequestBody)
+ORV_ACTION(Message, MessageBody, .reads = L"MESSAGE_PROPERTY_NAME MESSAGE_ICON ProductName CLIENTPROCESSID",
+           .readsIndirect = true)
+ORV_ACTION(Request, RequestBody,
+           .reads = L"REQUEST_PROPERTY_NAME REQUEST_ICON REQUEST_FLAG ProductName CLIENTPROCESSID",
+           .readsIndirect = true)
 ORV_ACTION(DisableCancelButton, DisableCancelButtonBody)
 ORV_ACTION(EnableCancelButton, EnableCancelButtonBody)
-ORV_ACTION(ResetProgressBar, ResetProgressBarBody)
+ORV_ACTION(ResetProgressBar, ResetProgressBarBody, .reads = L"ResetProgressBarPersentage")
 ORV_ACTION(TestSetProgress, TestSetProgressBody)
-ORV_ACTION(GetFeatureState, GetFeatureStateBody)
-ORV_ACTION(Get_TARGET_PATH, GetTargetPathBody)
+ORV_ACTION(GetFeatureState, GetFeatureStateBody, .reads = L"GetFeatureState_NAME", .costing = true)
+ORV_ACTION(Get_TARGET_PATH, GetTargetPathBody, .reads = L"TARGET_PATH", .costing = true)

@@ -251,13 +251,17 @@ UINT ReinstallProductBody(MSIHANDLE session) {
 
 }  // namespace
 
-ORV_ACTION(SetFeaturesResModulesState, SetFeaturesResModulesStateBody)
-ORV_ACTION(SetCheckBoxComponentState, SetCheckBoxComponentStateBody)
-ORV_ACTION(SetComponentStateByProperty, SetComponentStateByPropertyBody)
-ORV_ACTION(GetComponentStateAndAction, GetComponentStateAndActionBody)
-ORV_ACTION(SetPropertiesByMODULES, SetPropertiesByModulesBody)
-ORV_ACTION(SetCustomFeatureState, SetCustomFeatureStateBody)
-ORV_ACTION(CheckFeatureListEmpty, CheckFeatureListEmptyBody)
-ORV_ACTION(SetStationsState, SetStationsStateBody)
-ORV_ACTION(SinchronousFeatures, SinchronousFeaturesBody)
-ORV_ACTION(ReinstallProduct, ReinstallProductBody)
+ORV_ACTION(SetFeaturesResModulesState, SetFeaturesResModulesStateBody, .tables = L"Feature", .costing = true)
+ORV_ACTION(SetCheckBoxComponentState, SetCheckBoxComponentStateBody,
+           .reads = L"CHECK_BOX_COMPONENT_NAME IS_CHECK_BOX_COMPONENT", .costing = true)
+ORV_ACTION(SetComponentStateByProperty, SetComponentStateByPropertyBody, .tables = L"OV_SetComponentStateByProperty",
+           .readsIndirect = true, .costing = true)
+ORV_ACTION(GetComponentStateAndAction, GetComponentStateAndActionBody, .tables = L"OV_SetComponentStateByProperty",
+           .costing = true)
+ORV_ACTION(SetPropertiesByMODULES, SetPropertiesByModulesBody, .reads = L"MODULES ALL_MODULES")
+ORV_ACTION(SetCustomFeatureState, SetCustomFeatureStateBody, .reads = L"MT_CustomFeatureState", .costing = true)
+ORV_ACTION(CheckFeatureListEmpty, CheckFeatureListEmptyBody, .reads = L"MT_CheckFeatureListEmpty",
+           .shows = L"MT_EmptyFeatureList", .costing = true)
+ORV_ACTION(SetStationsState, SetStationsStateBody, .reads = L"STATIONS")
+ORV_ACTION(SinchronousFeatures, SinchronousFeaturesBody, .reads = L"REMOVE ADDLOCAL", .costing = true)
+ORV_ACTION(ReinstallProduct, ReinstallProductBody, .reads = L"ReinstallProduct_ProductCode")

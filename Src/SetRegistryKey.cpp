@@ -275,10 +275,12 @@ UINT WriteRunCounterBody(MSIHANDLE) {
 
 }  // namespace Msi
 
-ORV_ACTION(WriteRegistry, Msi::WriteRegistryBody)
-ORV_ACTION(RemoveRegistry, Msi::RemoveRegistryBody)
-ORV_ACTION(CleanRegistry, Msi::CleanRegistryBody)
-ORV_ACTION(KeepRegistry_OV_SaveReg, Msi::KeepRegistryBody)
-ORV_ACTION(WriteInsDirForUnpublishProduct, Msi::WriteInsDirForUnpublishProductBody)
+ORV_ACTION(WriteRegistry, Msi::WriteRegistryBody, .reads = L"WR_KEY WR_VALUE_NAME WR_VALUE WR_ROOT")
+ORV_ACTION(
+    RemoveRegistry, Msi::RemoveRegistryBody,
+    .reads = L"RemoveRegistry_Root RemoveRegistry_Path RemoveRegistry_SubKey RemoveRegistry_Value UnRemoveParents")
+ORV_ACTION(CleanRegistry, Msi::CleanRegistryBody, .reads = L"ProductName")
+ORV_ACTION(KeepRegistry_OV_SaveReg, Msi::KeepRegistryBody, .reads = L"SAVE_REG_FILE", .tables = L"OV_SaveReg Registry")
+ORV_ACTION(WriteInsDirForUnpublishProduct, Msi::WriteInsDirForUnpublishProductBody, .reads = L"INSTALLDIR")
 ORV_ACTION(WriteOrvantSetupRun_1, Msi::WriteOrvantSetupRun1Body)
 ORV_ACTION(WriteRunCounterInRegistry, Msi::WriteRunCounterBody)

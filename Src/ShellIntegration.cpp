@@ -202,13 +202,18 @@ UINT RunPSwithMessageBody(MSIHANDLE session) {
 
 }  // namespace
 
-ORV_ACTION(Run, RunBody)
-ORV_ACTION(RunAsUser, RunAsUserBody)
-ORV_ACTION(RunWithMessage, RunWithMessageBody)
+ORV_ACTION(Run, RunBody,
+           .reads = L"RunCmd RunIsNoWait RunShow Run_Exit_minus1 Run_Exit_minus2 Run_SetReturnCodeInRegistry")
+ORV_ACTION(RunAsUser, RunAsUserBody, .reads = L"RunCmd RunIsNoWait RunShow")
+ORV_ACTION(RunWithMessage, RunWithMessageBody,
+           .reads = L"RunCmd RunIsNoWait RunShow RunCmdCheckExitCode RunBadExitCodeMessage ProductName CLIENTPROCESSID")
 ORV_ACTION(GetReturnCode, GetReturnCodeBody)
-ORV_ACTION(RunConsole, RunConsoleBody)
-ORV_ACTION(RunPS, RunPSBody)
-ORV_ACTION(RunPSwithMessage, RunPSwithMessageBody)
+ORV_ACTION(RunConsole, RunConsoleBody, .reads = L"RunConsoleCmd RunConsoleLog")
+ORV_ACTION(RunPS, RunPSBody, .reads = L"RunPSCmdMain PS_PATH RunPSCmd RunPSCmdLog RunPSCmdCheckExitCode")
+ORV_ACTION(RunPSwithMessage, RunPSwithMessageBody,
+           .reads =
+               L"RunPSCmdMain PS_PATH RunPSCmd RunPSCmdLog RunPSCmdCheckExitCode BadExitCodeMessage ProductName "
+               L"CLIENTPROCESSID")
 
 namespace {
 
@@ -450,18 +455,20 @@ UINT CopyAdditionalFilesToDirectoryBody(MSIHANDLE session) {
 
 }  // namespace
 
-ORV_ACTION(CompareDigits, CompareDigitsBody)
-ORV_ACTION(ChangeInt, ChangeIntBody)
+ORV_ACTION(CompareDigits, CompareDigitsBody, .reads = L"CompareDigits_Left CompareDigits_Right")
+ORV_ACTION(ChangeInt, ChangeIntBody, .reads = L"ChangeInt_ValueProperty ChangeInt_Change", .readsIndirect = true)
 ORV_ACTION(GenerateSetupGUID, GenerateSetupGuidBody)
-ORV_ACTION(RemoveCommasFromCompanyName, RemoveCommasFromCompanyNameBody)
-ORV_ACTION(NormPropForWriReg, NormPropForWriRegBody)
-ORV_ACTION(CheckServerName, CheckServerNameBody)
+ORV_ACTION(RemoveCommasFromCompanyName, RemoveCommasFromCompanyNameBody, .reads = L"COMPANYNAME")
+ORV_ACTION(NormPropForWriReg, NormPropForWriRegBody, .reads = L"NormPropForWriRegList", .readsIndirect = true)
+ORV_ACTION(CheckServerName, CheckServerNameBody,
+           .reads = L"INPUTSERVERNAME ERROR_INPUTSERVERNAME_EMPTY ERROR_INPUTSERVERNAME_INVALID")
 ORV_ACTION(Pause, PauseBody)
-ORV_ACTION(OpenURL, OpenUrlBody)
-ORV_ACTION(OpenLocalURL, OpenLocalUrlBody)
-ORV_ACTION(OpenFile, OpenFileBody)
-ORV_ACTION(OpenSourceFile, OpenSourceFileBody)
-ORV_ACTION(GetRoot, GetRootBody)
-ORV_ACTION(CheckDataFolder, CheckDataFolderBody)
-ORV_ACTION(CheckFolder, CheckFolderBody)
-ORV_ACTION(CopyAdditionalFilesToDirectory, CopyAdditionalFilesToDirectoryBody)
+ORV_ACTION(OpenURL, OpenUrlBody, .reads = L"OPEN_URL")
+ORV_ACTION(OpenLocalURL, OpenLocalUrlBody, .reads = L"IE_FILEPATH OPEN_LOCALURL")
+ORV_ACTION(OpenFile, OpenFileBody, .reads = L"OPEN_FILE")
+ORV_ACTION(OpenSourceFile, OpenSourceFileBody, .reads = L"SOURCEDIR OPEN_SOURCE_FILE")
+ORV_ACTION(GetRoot, GetRootBody, .reads = L"SOURCEDIR")
+ORV_ACTION(CheckDataFolder, CheckDataFolderBody, .reads = L"SOURCEDIR")
+ORV_ACTION(CheckFolder, CheckFolderBody, .reads = L"SOURCEDIR CF_FOLDER")
+ORV_ACTION(CopyAdditionalFilesToDirectory, CopyAdditionalFilesToDirectoryBody,
+           .reads = L"SourceDirectory DestinationDirectory Files")

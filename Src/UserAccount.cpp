@@ -227,11 +227,15 @@ UINT SidLookupBody(MSIHANDLE session) {
 
 }  // namespace
 
-ORV_ACTION(CheckLoginInUI, CheckLoginBody)
-ORV_ACTION(CheckLoginInExecute, CheckLoginBody)
-ORV_ACTION(CheckLoginExtInUI, CheckLoginExtBody)
-ORV_ACTION(CheckLoginExtInExecute, CheckLoginExtBody)
-ORV_ACTION(NormalizeLogin, NormalizeLoginBody)
-ORV_ACTION(NormalizeLoginExt, NormalizeLoginExtBody)
-ORV_ACTION(CheckPasswordExt, CheckPasswordExtBody)
+ORV_ACTION(CheckLoginInUI, CheckLoginBody, .reads = L"LOGIN PASSWORD", .shows = L"MT_EmptyLoginForServices")
+ORV_ACTION(CheckLoginInExecute, CheckLoginBody, .reads = L"LOGIN PASSWORD", .shows = L"MT_EmptyLoginForServices")
+ORV_ACTION(CheckLoginExtInUI, CheckLoginExtBody, .reads = L"LOGIN_NAME PASSWORD_NAME",
+           .shows = L"MT_EmptyLoginForServices", .readsIndirect = true)
+ORV_ACTION(CheckLoginExtInExecute, CheckLoginExtBody, .reads = L"LOGIN_NAME PASSWORD_NAME",
+           .shows = L"MT_EmptyLoginForServices", .readsIndirect = true)
+ORV_ACTION(NormalizeLogin, NormalizeLoginBody, .reads = L"LOGIN", .shows = L"MT_EmptyLoginForServices")
+ORV_ACTION(NormalizeLoginExt, NormalizeLoginExtBody, .reads = L"LOGIN_NAME", .shows = L"MT_EmptyLoginForServices",
+           .readsIndirect = true)
+ORV_ACTION(CheckPasswordExt, CheckPasswordExtBody, .reads = L"PASSWORD_NAME PASSWORD_CHECK",
+           .shows = L"MT_InvalidatePassword MT_BadPassword", .readsIndirect = true)
 ORV_ACTION(SIDLookup, SidLookupBody)

@@ -478,10 +478,14 @@ CXmlDocumentProbeOverride::~CXmlDocumentProbeOverride() { g_xmlDocumentProbe.sto
 
 }  // namespace Msi
 
-ORV_ACTION(ModifyWebConfig, Msi::ModifyWebConfigBody)
-ORV_ACTION(SetConfigClientAccessPolicyXml, Msi::SetConfigClientAccessPolicyXmlBody)
-ORV_ACTION(RemoveConfigClientAccessPolicyXml, Msi::RemoveConfigClientAccessPolicyXmlBody)
-ORV_ACTION(UpdateWebConfigs_Prepare, Msi::UpdateWebConfigsPrepareBody)
-ORV_ACTION(UpdateWebConfigs_Make, Msi::UpdateWebConfigsMakeBody)
-ORV_ACTION(UpdateWebConfigs_Copy, Msi::UpdateWebConfigsCopyBody)
-ORV_ACTION(CheckAndSetMSXML, Msi::CheckAndSetMsxmlBody)
+ORV_ACTION(ModifyWebConfig, Msi::ModifyWebConfigBody, .reads = L"ModifyWebConfigList IsRemove")
+ORV_ACTION(SetConfigClientAccessPolicyXml, Msi::SetConfigClientAccessPolicyXmlBody,
+           .reads = L"IISROOTFOLDER POLICYPATH")
+ORV_ACTION(RemoveConfigClientAccessPolicyXml, Msi::RemoveConfigClientAccessPolicyXmlBody,
+           .reads = L"IISROOTFOLDER POLICYPATH")
+ORV_ACTION(UpdateWebConfigs_Prepare, Msi::UpdateWebConfigsPrepareBody,
+           .reads = L"IISROOTFOLDER UWC_MainFolder UWC_List")
+ORV_ACTION(UpdateWebConfigs_Make, Msi::UpdateWebConfigsMakeBody, .reads = L"IISROOTFOLDER UWC_MainFolder UWC_TempDir")
+ORV_ACTION(UpdateWebConfigs_Copy, Msi::UpdateWebConfigsCopyBody, .reads = L"IISROOTFOLDER UWC_MainFolder UWC_TempDir")
+ORV_ACTION(CheckAndSetMSXML, Msi::CheckAndSetMsxmlBody, .reads = L"IS_MSXML3.DLL XML30_CMD IS_MSXML4.DLL XML40_CMD",
+           .costing = true)

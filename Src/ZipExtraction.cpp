@@ -61,5 +61,5 @@ UINT ZipTableExtractBody(MSIHANDLE session) {
 
 }  // namespace
 
-ORV_ACTION(ZipExtract, ZipExtractBody)
-ORV_ACTION(OV_Zip_Extract, ZipTableExtractBody)
+ORV_ACTION(ZipExtract, ZipExtractBody, .reads = L"ZipExtract_SrcPath ZipExtract_DstPath")
+ORV_ACTION(OV_Zip_Extract, ZipTableExtractBody, .tables = L"OV_Zip", .costing = true)
