@@ -15,7 +15,10 @@ Vrn::CUnicodeString DataPath(const Vrn::CUnicodeString& relative) {
 Vrn::CUnicodeString TableSchemaPath(const Vrn::CUnicodeString& table) {
   return SourceDir() + L"\\Packages\\Tables\\" + table + L".idt";
 }
-Vrn::CUnicodeString LibraryPath() { return Vrn::CUnicodeString(ORV_BUILD_DIR_WINE) + L"\\OrvantCA.dll"; }
+Vrn::CUnicodeString BuildPath(const Vrn::CUnicodeString& name) {
+  return Vrn::CUnicodeString(ORV_BUILD_DIR_WINE) + L"\\" + name;
+}
+Vrn::CUnicodeString LibraryPath() { return BuildPath(L"OrvantCA.dll"); }
 
 namespace {
 std::atomic<unsigned> g_sequence{0};

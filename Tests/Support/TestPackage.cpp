@@ -2,6 +2,7 @@
 #include "TestPackage.h"
 
 #include <mutex>
+#include <regex>
 #include <stdexcept>
 
 #include <objbase.h>
@@ -143,6 +144,10 @@ void CTestPackage::AddProperty(const Vrn::CUnicodeString& name, const Vrn::CUnic
   Insert(L"Property", {L"Property", L"Value"}, {name, value});
 }
 
+void CTestPackage::AddProperties(const CProperties& properties) {
+  for (const auto& [name, value] : properties) AddProperty(name, value);
+}
+
 void CTestPackage::ImportTable(const Vrn::CUnicodeString& idtPath) {
   const size_t slash = idtPath.ReverseFind(L'\\');
   Require(MsiDatabaseImportW(m_database, idtPath.Left(slash).c_str(), idtPath.Mid(slash + 1).c_str()),
@@ -184,12 +189,13 @@ MSIHANDLE CTestPackage::Open(bool runCosting) {
   return m_session;
 }
 
-UINT CTestPackage::Call(const char* exportName) {
-  using Action = UINT(__stdcall*)(MSIHANDLE);
-  const auto action = Vrn::ProcAddress<Action>(LibraryModuleForTests(), exportName);
-  if (!action) throw std::runtime_error(std::string("no export ") + exportName);
-  return action(m_session);
+UINT CallAction(const char* action, MSIHANDLE session) {
+  const auto call = Vrn::ProcAddress<UINT(__stdcall*)(MSIHANDLE)>(::GetModuleHandleW(nullptr), action);
+  if (!call) throw std::runtime_error(std::string("this program exports no ") + action);
+  return call(session);
 }
+
+UINT CTestPackage::Call(const char* exportName) { return CallAction(exportName, m_session); }
 
 Vrn::CUnicodeString CTestPackage::Property(const Vrn::CUnicodeString& name) const {
   DWORD size = 0;
@@ -210,12 +216,24 @@ Vrn::CUnicodeString CTestPackage::LogText() const {
   const Vrn::CUnicodeString path = CustomActionLogPath();
   if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
   const std::string bytes = ReadBytes(path);
-  return DecodeCustomActionLog(bytes.substr(std::min<size_t>(m_logStart, bytes.size())));
+  // Without the header the log writes when it is first used in the process.
+  static const std::wregex header(L"={49}\r\n\\.\\.\\.LOGGING started at [0-9:, -]+\r\n\r\n");
+  return std::regex_replace(
+      DecodeCustomActionLog(bytes.substr(std::min<size_t>(m_logStart, bytes.size()))).ToStdString(), header, L"");
 }
 
 std::vector<Vrn::CUnicodeString> CTestPackage::InstallerErrors() const {
   std::lock_guard lock(g_errorsLock);
   return std::vector<Vrn::CUnicodeString>(g_errors.begin() + std::min(m_errorsStart, g_errors.size()), g_errors.end());
+}
+
+CProperties::CProperties(const Vrn::CUnicodeString& text) {
+  for (std::wstring_view rest = text.View(); !rest.empty();) {
+    const std::wstring_view item = rest.substr(0, rest.find(L'|'));
+    const size_t equals = item.find(L'=');
+    emplace_back(item.substr(0, equals), equals == item.npos ? std::wstring_view() : item.substr(equals + 1));
+    rest.remove_prefix(std::min(rest.size(), item.size() + 1));
+  }
 }
 
 Vrn::CUnicodeString DecodeCustomActionLog(const std::string& bytes) {

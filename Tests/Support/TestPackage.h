@@ -29,6 +29,14 @@ struct CCell {
   CCell() = default;
 };
 
+// Properties by name, in the order they are set or checked: a list of name and value pairs, or one
+// text "NAME=value|NAME=value" (split at every "|", then at the first "="; "" is no property).
+struct CProperties : std::vector<std::pair<Vrn::CUnicodeString, Vrn::CUnicodeString>> {
+  using vector::vector;
+  CProperties(const wchar_t* text) : CProperties(Vrn::CUnicodeString(text)) {}
+  CProperties(const Vrn::CUnicodeString& text);
+};
+
 class CTestPackage {
  public:
   // A new database in a private folder with the standard tables and a few product properties
@@ -40,6 +48,7 @@ class CTestPackage {
 
   // ---- Building (before Open) ----
   void AddProperty(const Vrn::CUnicodeString& name, const Vrn::CUnicodeString& value);
+  void AddProperties(const CProperties& properties);
   // Any SQL statement on the database (CREATE TABLE, INSERT ...).
   void Execute(const Vrn::CUnicodeString& sql);
   void Insert(const Vrn::CUnicodeString& table, const std::vector<Vrn::CUnicodeString>& columns,
@@ -55,12 +64,12 @@ class CTestPackage {
   // are decided as the installer would (CostInitialize, FileCost, CostFinalize).
   MSIHANDLE Open(bool runCosting = false);
   MSIHANDLE Session() const noexcept { return m_session; }
-  // Calls an export of OrvantCA.dll with the session, in this process.
+  // Calls an export of this program (linked with the module-definition file) with the session.
   UINT Call(const char* exportName);
   Vrn::CUnicodeString Property(const Vrn::CUnicodeString& name) const;
   void SetProperty(const Vrn::CUnicodeString& name, const Vrn::CUnicodeString& value);
 
-  // The custom-action log written since Open (decoded, byte-order marks removed).
+  // The custom-action log written since Open (decoded, without byte-order marks and the log's header).
   Vrn::CUnicodeString LogText() const;
   // Texts the installer received as error messages since Open.
   std::vector<Vrn::CUnicodeString> InstallerErrors() const;
@@ -75,6 +84,10 @@ class CTestPackage {
   uint64_t m_logStart = 0;
   size_t m_errorsStart = 0;
 };
+
+// Calls the export of this program named `action` (the action tests are linked with the
+// module-definition file, so that the seam overrides of a test reach the actions).
+UINT CallAction(const char* action, MSIHANDLE session);
 
 // Decodes a custom-action log: UTF-16LE with a U+FEFF before every piece.
 Vrn::CUnicodeString DecodeCustomActionLog(const std::string& bytes);

@@ -16,6 +16,8 @@ Vrn::CUnicodeString SourceDir();
 Vrn::CUnicodeString DataPath(const Vrn::CUnicodeString& relative);
 // SourceDir()\Packages\Tables\<table>.idt, the schema of one of the library's tables
 Vrn::CUnicodeString TableSchemaPath(const Vrn::CUnicodeString& table);
+// A file of the build folder (OrvantCA.dll, the stand-in programs built beside the tests)
+Vrn::CUnicodeString BuildPath(const Vrn::CUnicodeString& name);
 // OrvantCA.dll in the build folder
 Vrn::CUnicodeString LibraryPath();
 
