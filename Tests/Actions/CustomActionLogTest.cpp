@@ -1,10 +1,8 @@
 // The custom-action log file: its choice, its bytes, and the log message handler's blocks.
 #include <gtest/gtest.h>
 
-#include "CoreFixtures.h"
+#include "ActionTest.h"
 #include "CustomActionLog.h"
-#include "TestPackage.h"
-#include "TestSupport.h"
 
 using Msi::CCustomActionLog;
 using TestSupport::CTempFolder;

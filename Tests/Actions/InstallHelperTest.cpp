@@ -1,10 +1,7 @@
-// Product message boxes: text building, the UI-level tests and silent routing.
-#include <gtest/gtest.h>
-
-#include "CoreFixtures.h"
-#include "CustomActionLog.h"
+// Product message boxes: text building and the UI-level tests. Routed through the log in a silent
+// install, a box answers its default (CloseApplicationsTest, Tests/EndToEnd/dism-install).
+#include "ActionTest.h"
 #include "InstallHelper.h"
-#include "SessionTestSupport.h"
 
 using namespace Msi;
 using TestSupport::CatchRaised;
@@ -65,23 +62,6 @@ TEST_F(InstallHelperTest, BoxesWithAUserInterface) {
   EXPECT_EQ(ui.shown[1].text, text);
   EXPECT_EQ(ui.foreground, (std::vector<HWND>{nullptr, nullptr}));
   EXPECT_TRUE(handler.shown.empty());
-}
-
-TEST_F(InstallHelperTest, SilentInstallLogsAndAnswersTheDefault) {
-  const MSIHANDLE session = Open(L"2");
-  CMsiLogMessageHandler logHandler;
-  const CCallSession call(session);
-  TestSupport::CHandlerScope scope(logHandler);
-  const CMessageContext context(session);
-  EXPECT_EQ(ShowPropertyMessage(context, L"MT_TEXT", L"", MB_YESNO | MB_DEFBUTTON2), IDNO);
-  CUnicodeString text = L"Done with [ProductName].";
-  EXPECT_EQ(ShowProductMessageBox(context, text, MB_RETRYCANCEL), IDRETRY);
-  EXPECT_TRUE(ui.shown.empty());
-  EXPECT_EQ(ui.foreground.size(), 2u);
-  const CUnicodeString log = SessionTests::ActionLog(package);
-  for (const wchar_t* expected : {L"\tWelcome to Test Product!\n\nCopy %0 to %1. [productname]\r\n",
-                                  L"MSGRET (default): IDNO\r\n", L"MSGRET (default): IDRETRY\r\n"})
-    EXPECT_NE(log.Find(expected), CUnicodeString::npos) << expected << "\nin:\n" << log;
 }
 
 TEST_F(InstallHelperTest, MessageWithParameters) {

@@ -1,17 +1,10 @@
 // The session facade against a real installer session: property reads and writes with their log
 // lines, CustomActionData parsing, text expansion, paths, feature and component states.
-#include <gtest/gtest.h>
 
-#include <tuple>
-#include <vector>
-
-#include "CoreFixtures.h"
+#include "ActionTest.h"
 #include "MsiHelper.h"
-#include "SessionTestSupport.h"
 
 using namespace Msi;
-using SessionTests::ActionLog;
-using SessionTests::Utf8;
 using TestSupport::CatchRaised;
 using Vrn::CInternalError;
 
@@ -35,7 +28,7 @@ TEST(CustomActionData, ItemsEntitiesQuotesAndMalformedData) {
                {L"A=1;B=x&amp;;y", L"A", kMalformed},  // "y" has no "="
                {L"A=1;;B=2", L"A", kMalformed}};       // an empty item
   for (const auto& c : cases) {
-    SCOPED_TRACE(Utf8(CUnicodeString(c.data) + L" / " + c.key));
+    SCOPED_TRACE(CUnicodeString(c.data) + L" / " + c.key);
     std::optional<CUnicodeString> value;
     const bool raised = TestSupport::CatchVrn([&] { value = ParseCustomActionData(c.data, c.key); }) != nullptr;
     EXPECT_EQ(raised, c.expected == kMalformed);
@@ -54,7 +47,7 @@ TEST_F(MsiHelperTest, PropertyReadsTrimLogAndGrow) {
   EXPECT_EQ(package.Property(L"PADDED"), L"C:\\Some Path");
   EXPECT_EQ(GetProperty(session, L"MISSING"), L"");
   EXPECT_EQ(ReadPropertyRaw(session, L"LONG"), CUnicodeString(300, L'x'));
-  EXPECT_EQ(ActionLog(package),
+  EXPECT_EQ(package.LogText(),
             L"Property( PADDED ) :   C:\\Some Path  \r\nSet PADDED = C:\\Some Path\r\nProperty( MISSING ) : \r\n");
   // Outside a deferred run CustomActionData must not be consulted.
   EXPECT_TRUE(CatchRaised<CInternalError>([&] { FindCustomActionDataValue(session, L"A"); }));
@@ -66,11 +59,11 @@ TEST_F(MsiHelperTest, SilentAndBoolReads) {
   const MSIHANDLE session = package.Open();
   for (const auto& [value, expected] : cases) {
     package.SetProperty(L"FLAG", value);
-    EXPECT_EQ(GetBoolProperty(session, L"FLAG"), expected) << "'" << Utf8(value) << "'";
+    EXPECT_EQ(GetBoolProperty(session, L"FLAG"), expected) << "'" << value << "'";
   }
   EXPECT_EQ(GetPropertySilent(session, L"FLAG"), L"0 ");  // untrimmed, not written back
   EXPECT_EQ(GetPropertySilent(0, L"FLAG"), L"");          // the failure is only logged
-  const CUnicodeString log = ActionLog(package);
+  const CUnicodeString log = package.LogText();
   EXPECT_TRUE(log.StartsWith(L"GetBoolProperty : FLAG\r\nGetPropertySilent : FLAG\r\nGetBoolProperty")) << log;
   EXPECT_EQ(log.Find(L"Set "), CUnicodeString::npos);
 }
@@ -86,14 +79,12 @@ TEST_F(MsiHelperTest, SettersLogAndReportRefusals) {
   SetPropertyNoLog(session, L"", L"y");
   EXPECT_TRUE(CatchRaised<CInternalError>([&] { SetProperty(session, L"", L"z"); }));
   const CUnicodeString code = CUnicodeString::FromUInt(MsiSetPropertyW(session, L"", L"x"));
-  EXPECT_EQ(ActionLog(package), L"Set A = 1\r\nSet B = 2\r\nSet  = x\r\n  ERROR: " + code + L"\r\n  ERROR: " + code +
-                                    L"\r\nSet  = z\r\n  ERROR:" + code + L"\r\n");
+  EXPECT_EQ(package.LogText(), L"Set A = 1\r\nSet B = 2\r\nSet  = x\r\n  ERROR: " + code + L"\r\n  ERROR: " + code +
+                                   L"\r\nSet  = z\r\n  ERROR:" + code + L"\r\n");
 }
 
 TEST_F(MsiHelperTest, FlushTextExpandsReferences) {
-  package.AddProperty(L"WHERE", L"C:\\App");
-  package.AddProperty(L"OUTER", L"<[WHERE]>");
-  package.AddProperty(L"SELF", L"[SELF]");
+  package.AddProperties(L"WHERE=C:\\App|OUTER=<[WHERE]>|SELF=[SELF]");
   const MSIHANDLE session = package.Open();
   const std::pair<const wchar_t*, const wchar_t*> cases[] = {
       {L"Install [ProductName] to [WHERE]", L"Install Test Product to C:\\App"},
@@ -105,13 +96,17 @@ TEST_F(MsiHelperTest, FlushTextExpandsReferences) {
   for (const auto& [input, expected] : cases) {
     CUnicodeString text = input;
     FlushText(session, text);
-    EXPECT_EQ(text, expected) << Utf8(input);
+    EXPECT_EQ(text, expected) << input;
   }
 }
 
 // GetTargetPath and QueryFeatureState run under msiexec through Get_TARGET_PATH and GetFeatureState.
 TEST_F(MsiHelperTest, PathsAndComponentStates) {
-  SessionTests::AddTestFeatures(package);
+  package.AddFeature(L"Main");
+  package.AddComponent(L"MainComp", L"Main");
+  package.AddComponent(L"RemovedComp", L"Main");
+  package.AddFeature(L"Off", 0);
+  package.AddComponent(L"OffComp", L"Off");
   const MSIHANDLE session = package.Open(true);
   SetTargetPath(session, L"INSTALLDIR", L"C:\\Elsewhere");
   EXPECT_EQ(GetTargetPath(session, L"INSTALLDIR"), L"C:\\Elsewhere\\");
@@ -127,38 +122,8 @@ TEST_F(MsiHelperTest, PathsAndComponentStates) {
                {L"RemovedComp", false, true, false},
                {L"NoSuchComp", false, false, false}};
   for (const auto& c : cases) {
-    EXPECT_EQ(ComponentWillBeInstalled(session, c.component), c.installed) << Utf8(c.component);
-    EXPECT_EQ(ComponentWillBeRemoved(session, c.component), c.removed) << Utf8(c.component);
-    EXPECT_EQ(ComponentWillBeLocal(session, c.component), c.local) << Utf8(c.component);
+    EXPECT_EQ(ComponentWillBeInstalled(session, c.component), c.installed) << c.component;
+    EXPECT_EQ(ComponentWillBeRemoved(session, c.component), c.removed) << c.component;
+    EXPECT_EQ(ComponentWillBeLocal(session, c.component), c.local) << c.component;
   }
-}
-
-// The observer sees every write of the facade with the value before it, and can make the facade
-// read CustomActionData as in a deferred run; after its scope nothing is reported any more.
-TEST_F(MsiHelperTest, ObserverSeesWritesAndSimulatesScriptMode) {
-  struct CRecorder : CSessionObserver {
-    std::vector<std::tuple<CUnicodeString, CUnicodeString, CUnicodeString>> writes;
-    bool script = false;
-    void PropertyWritten(const CUnicodeString& name, const CUnicodeString& previous, const CUnicodeString& value,
-                         UINT answer) override {
-      EXPECT_EQ(answer, static_cast<UINT>(ERROR_SUCCESS));
-      writes.emplace_back(name, previous, value);
-    }
-    bool SimulatesScriptMode() const override { return script; }
-  } recorder;
-  package.AddProperty(L"KEPT", L"old");
-  package.AddProperty(L"CustomActionData", L"KEPT=from data");
-  const MSIHANDLE session = package.Open();
-  {
-    CSessionObserverScope observing(recorder);
-    SetProperty(session, L"KEPT", L"new");
-    SetPropertyNoLog(session, L"FRESH", L"1");
-    recorder.script = true;
-    EXPECT_TRUE(IsScriptMode(session));
-    EXPECT_EQ(GetProperty(session, L"KEPT"), L"from data");
-  }
-  SetProperty(session, L"KEPT", L"after");
-  EXPECT_FALSE(IsScriptMode(session));
-  using Write = std::tuple<CUnicodeString, CUnicodeString, CUnicodeString>;
-  EXPECT_EQ(recorder.writes, (std::vector<Write>{{L"KEPT", L"old", L"new"}, {L"FRESH", L"", L"1"}}));
 }
