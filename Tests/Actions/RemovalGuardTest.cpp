@@ -2,23 +2,9 @@
 // they remove anything. These tests feed such paths to real removal code, so they run only in a Wine
 // prefix whose one drive is C: (Tests/EndToEnd/removal-install makes one and sets
 // ORV_DISPOSABLE_PREFIX); anywhere else they skip, since drive Z: would be this machine's root.
-#include <gtest/gtest.h>
+#include "ActionTest.h"
 
-#include "FileTestSupport.h"
-#include "SessionTestSupport.h"
-#include "TestPackage.h"
-#include "TestSupport.h"
-
-using FileTests::Exists;
-using FileTests::WriteText;
-using Vrn::CUnicodeString;
-
-extern "C" {
-UINT __stdcall RemoveFilesAddFolders(MSIHANDLE session);
-UINT __stdcall RemoveAddFolders(MSIHANDLE session);
-UINT __stdcall RemoveFilesFromTempFolder(MSIHANDLE session);
-UINT __stdcall CopyFilesToDestFolder(MSIHANDLE session);
-}
+using namespace TestSupport;
 
 namespace {
 
@@ -39,9 +25,8 @@ class RemovalGuardHostile : public ::testing::Test {
     WriteText(L"C:\\0canary\\keep.txt", "x");
   }
   // The refusal is what stopped the action.
-  static void ExpectRefusedSince(const TestSupport::CTestPackage& package, size_t logged) {
-    EXPECT_NE(SessionTests::ActionLog(package).Mid(logged).Find(L"Refused to remove the folder tree: "),
-              CUnicodeString::npos);
+  static void ExpectRefusedSince(const CTestPackage& package, size_t logged) {
+    EXPECT_NE(package.LogText().Mid(logged).Find(L"Refused to remove the folder tree: "), CUnicodeString::npos);
   }
   void ExpectNothingRemoved() {
     EXPECT_TRUE(Exists(L"C:\\0canary\\keep.txt"));
@@ -49,35 +34,35 @@ class RemovalGuardHostile : public ::testing::Test {
     EXPECT_TRUE(Exists(L"C:\\windows\\system32\\msi.dll"));
   }
 
-  TestSupport::CMachineIsolation isolation;
+  CMachineIsolation isolation;
 };
 
 TEST_F(RemovalGuardHostile, RootsAndTheWindowsFolderAreRefused) {
-  TestSupport::CTestPackage package;
+  CTestPackage package;
   package.Open();
-  FileTests::CCurrentDirectory onDriveC(L"C:\\users");
+  CCurrentDirectory onDriveC(L"C:\\users");
   const struct {
-    UINT(__stdcall* action)(MSIHANDLE);
+    const char* action;
     const wchar_t *property, *value;
   } cases[] = {
-      {RemoveAddFolders, L"MT_REMOVEADDFOLDERS", L"C:\\"},
-      {RemoveAddFolders, L"MT_REMOVEADDFOLDERS", L"C:\\windows\\system32\\..\\"},
-      {RemoveFilesAddFolders, L"RFF_LIST", L"C:\\windows"},
-      {RemoveFilesAddFolders, L"RFF_LIST", L"\\*"},  // every folder of the current drive's root
+      {"RemoveAddFolders", L"MT_REMOVEADDFOLDERS", L"C:\\"},
+      {"RemoveAddFolders", L"MT_REMOVEADDFOLDERS", L"C:\\windows\\system32\\..\\"},
+      {"RemoveFilesAddFolders", L"RFF_LIST", L"C:\\windows"},
+      {"RemoveFilesAddFolders", L"RFF_LIST", L"\\*"},  // every folder of the current drive's root
   };
   for (const auto& c : cases) {
     package.SetProperty(c.property, c.value);
-    const size_t logged = SessionTests::ActionLog(package).Length();
-    EXPECT_EQ(c.action(package.Session()), static_cast<UINT>(ERROR_INSTALL_FAILURE)) << CUnicodeString(c.value);
+    const size_t logged = package.LogText().Length();
+    EXPECT_EQ(package.Call(c.action), 1603u) << c.value;
     ExpectRefusedSince(package, logged);
     ExpectNothingRemoved();
   }
 }
 
 TEST_F(RemovalGuardHostile, SavedFilesNeverReplaceOrEmptyARoot) {
-  TestSupport::CTempFolder temp;
+  CTempFolder temp;
   WriteText(temp / L"windows\\win.ini", "saved");
-  TestSupport::CTestPackage package;
+  CTestPackage package;
   package.Execute(
       L"CREATE TABLE `OV_SaveFilesOnUpgrade` (`Id` CHAR(72) NOT NULL, `SourceDir` CHAR(72) NOT NULL, "
       L"`DestinationDir` CHAR(72), `FilesTemplate` CHAR(255) PRIMARY KEY `Id`)");
@@ -89,16 +74,16 @@ TEST_F(RemovalGuardHostile, SavedFilesNeverReplaceOrEmptyARoot) {
   package.AddProperty(L"ROOTDEST", L"C:\\");
   package.Open(true);
   // The saved "windows" folder would replace C:\windows whole.
-  size_t logged = SessionTests::ActionLog(package).Length();
-  EXPECT_EQ(CopyFilesToDestFolder(package.Session()), static_cast<UINT>(ERROR_INSTALL_FAILURE));
+  size_t logged = package.LogText().Length();
+  EXPECT_EQ(package.Call("CopyFilesToDestFolder"), 1603u);
   ExpectRefusedSince(package, logged);
   ExpectNothingRemoved();
-  EXPECT_EQ(TestSupport::ReadBytes(L"C:\\windows\\win.ini").find("saved"), std::string::npos);
+  EXPECT_EQ(ReadBytes(L"C:\\windows\\win.ini").find("saved"), std::string::npos);
   // A temporary folder at the root: all of C: would match.
   package.SetProperty(L"TEMP_FOLDER_ON_UPGRADE", L"C:\\");
   MsiSetTargetPathW(package.Session(), L"TEMP_FOLDER_ON_UPGRADE", L"C:\\");
-  logged = SessionTests::ActionLog(package).Length();
-  EXPECT_EQ(RemoveFilesFromTempFolder(package.Session()), static_cast<UINT>(ERROR_INSTALL_FAILURE));
+  logged = package.LogText().Length();
+  EXPECT_EQ(package.Call("RemoveFilesFromTempFolder"), 1603u);
   ExpectRefusedSince(package, logged);
   ExpectNothingRemoved();
 }
