@@ -16,17 +16,14 @@
 #include "ActionFrame.h"
 #include "Clock.h"
 #include "CustomActionLog.h"
-#include "Dism.h"
 #include "FakeAccountServices.h"
 #include "FakeDesktop.h"
 #include "FakeFirewall.h"
 #include "FakeNetworkNames.h"
+#include "FakeSeams.h"
 #include "Files.h"
-#include "IisCommand.h"
 #include "MessageHandlers.h"
-#include "ProductReinstall.h"
 #include "Setup.h"
-#include "ShellOpen.h"
 #include "VrnWindows.h"
 // msi headers after windows.h
 #include <msi.h>
@@ -79,23 +76,6 @@ INT CALLBACK AnswerInstallerMessage(LPVOID, UINT type, LPCWSTR) {
   const bool question = kind == INSTALLMESSAGE_ERROR || kind == INSTALLMESSAGE_WARNING || kind == INSTALLMESSAGE_USER;
   return question ? LeavingAnswer(type) : 0;
 }
-
-struct CNoFeatureTool : Msi::CFeatureTool {
-  std::vector<Vrn::CUnicodeString> ListFeatures() override { return {}; }
-};
-struct CNoIis : Msi::CIisCommand {
-  Vrn::CUnicodeString CaptureBindings(const Vrn::CUnicodeString&) override { return {}; }
-  Vrn::CUnicodeString CaptureSites(const Vrn::CUnicodeString&) override { return {}; }
-};
-struct CNoShellOpen : Msi::CShellOpener {
-  bool Open(const Msi::CShellOpenRequest&) override {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return false;
-  }
-};
-struct CNoReinstall : Msi::CProductReinstall {
-  UINT Reinstall(const wchar_t*, DWORD) override { return ERROR_UNKNOWN_PRODUCT; }
-};
 
 // What the watchdog and the crash filter report: the call in progress.
 std::string g_action;
@@ -259,13 +239,13 @@ int Sweep(int argc, wchar_t** argv) {
   TestSupport::CFakeFirewall firewall;
   Msi::CFirewallOverride noFirewall(firewall);
   TestSupport::CFakeAccountServices accounts;
-  CNoFeatureTool featureTool;
+  TestSupport::CFakeFeatureTool featureTool;
   Msi::CFeatureToolSeam::COverride noFeatureTool(featureTool);
-  CNoIis iis;
+  TestSupport::CFakeIis iis;
   Msi::CIisCommandOverride noIis(iis);
-  CNoShellOpen shell;
+  TestSupport::CFakeShellOpener shell;
   Msi::CShellOpenerOverride noShell(shell);
-  CNoReinstall reinstall;
+  TestSupport::CFakeReinstall reinstall;
   Msi::CProductReinstallOverride noReinstall(reinstall);
   MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
   MsiSetExternalUIW(AnswerInstallerMessage,
