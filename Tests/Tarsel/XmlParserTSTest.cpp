@@ -1,10 +1,8 @@
 // CXMLParser::Parse: where text, lines and flags land in the tree, the element-closed callback and
-// failure atomicity; then hostile and edge-case inputs: the corpus under Tests/Data/xml, generated
-// giants and a seeded mutation run (edits and truncations of every corpus file), for which the only
-// acceptable outcomes are a tree or a parsing error.
+// failure atomicity; then hostile and edge-case inputs: the corpus under Tests/Data/xml and
+// generated giants. Mutants of the corpus are the fuzzer's (the FuzzSmoke test, `make fuzz`).
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -15,7 +13,6 @@
 
 namespace {
 
-using namespace std::string_view_literals;
 using Tarsel::CXMLNode;
 using Tarsel::CXMLParser;
 using Vrn::CUnicodeString;
@@ -41,8 +38,6 @@ COutcome ParseOutcome(CXMLParser& parser, const CUnicodeString& text) {
     return outcome;
   }
 }
-
-bool IsParseError(const std::wstring& name) { return name.starts_with(L"ERR_TOOLS_XML_PARSING_"); }
 
 // Saving a parsed tree must give text that parses to a tree that saves the same again.
 void ExpectStableSave(const CXMLParser& parser) {
@@ -157,47 +152,6 @@ TEST(XmlCorpus, GeneratedGiantsParseOrFailWithoutExhaustingStackOrTime) {
     CXMLParser parser;
     EXPECT_EQ(ParseOutcome(parser, c.text).error, c.error);
     if (c.saveToo) ExpectStableSave(parser);
-  }
-}
-
-// The raw output of mt19937_64 is fixed by the standard, unlike the library's distributions.
-std::wstring Mutate(std::wstring text, std::mt19937_64& random) {
-  const auto below = [&random](size_t bound) { return static_cast<size_t>(random() % bound); };
-  static constexpr std::wstring_view kFragments[] = {
-      L"<",    L">",    L"/>",  L"</",        L"=",   L"\"",        L"'",  L"!", L"?",  L"--",   L"&",      L"&lt;",
-      L"&amp", L"<!--", L"-->", L"<![CDATA[", L"]]>", L"<?xml a?>", L"?>", L" ", L"\n", L"\0"sv, L"\u00A0",
-  };
-  for (size_t edits = 1 + below(3); edits > 0; --edits) {
-    const size_t at = below(text.size() + 1);
-    const size_t op = below(4);
-    if (op == 0)
-      text.insert(at, kFragments[below(std::size(kFragments))]);
-    else if (op == 1)
-      text.erase(at, 1 + below(16));
-    else if (op == 2)
-      text.insert(at, text.substr(at, 1 + below(16)));
-    else
-      text.resize(at);
-  }
-  return text;
-}
-
-TEST(XmlCorpus, SeededMutantsGiveATreeOrAParsingError) {
-  constexpr size_t kMutantsPerFile = 100;
-  std::mt19937_64 random(20261205);
-  for (const std::wstring& file : CorpusFiles()) {
-    const std::wstring original = ReadCorpusFile(file).ToStdString();
-    for (size_t i = 0; i < kMutantsPerFile; ++i) {
-      const std::wstring mutant = Mutate(original, random);
-      CXMLParser parser;
-      const COutcome outcome = ParseOutcome(parser, mutant);
-      if (outcome.error.empty()) {
-        ExpectStableSave(parser);
-      } else {
-        EXPECT_TRUE(IsParseError(outcome.error)) << CUnicodeString(mutant).ToUtf8();
-      }
-      if (HasFailure()) return;
-    }
   }
 }
 
