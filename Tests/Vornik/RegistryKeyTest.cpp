@@ -107,40 +107,4 @@ TEST_F(RegistryKeyTest, DeletesATreeThreeLevelsDeepAndFailedChangesNameKeyAndVal
   EXPECT_TRUE(CatchCantWrite([&] { closed.WriteString(L"Value", L"x"); }));
 }
 
-// The private roots of CMachineIsolation do not separate the views (Wine redirects only below the
-// real HKEY_LOCAL_MACHINE\Software), so this test uses a unique key there and removes it.
-TEST(RegistryKeyViews, AThirtyTwoBitWriteIsNotVisibleInTheSixtyFourBitView) {
-  const CUnicodeString name = L"OrvantViewTest" + CUnicodeString::FromUInt(GetCurrentProcessId());
-  const CUnicodeString path = L"Software\\" + name;
-  struct CCleanup {
-    CUnicodeString path;
-    ~CCleanup() {
-      for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
-        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), view, 0);
-    }
-  } cleanup{path};
-
-  {
-    CRegistryKey writer;
-    ASSERT_TRUE(writer.Open(HKEY_LOCAL_MACHINE, path, RegistryMode::Write, RegistryView::Thirty2));
-    writer.WriteString(L"Value", L"32");
-  }
-  const auto readIn = [&](RegistryView view) {
-    CRegistryKey reader;
-    return reader.Open(HKEY_LOCAL_MACHINE, path, RegistryMode::Read, view) ? reader.ReadString(L"Value", L"-")
-                                                                           : CUnicodeString(L"closed");
-  };
-  EXPECT_EQ(readIn(RegistryView::Thirty2), L"32");
-  EXPECT_EQ(readIn(RegistryView::Sixty4), L"closed");
-
-  // Tree deletion stays in the key's view.
-  CRegistryKey software;
-  ASSERT_TRUE(software.Open(HKEY_LOCAL_MACHINE, L"Software", RegistryMode::Write, RegistryView::Sixty4));
-  EXPECT_TRUE(CatchCantWrite([&] { software.DeleteSubKeyTree(name); }));
-  software.Close();
-  ASSERT_TRUE(software.Open(HKEY_LOCAL_MACHINE, L"Software", RegistryMode::Write, RegistryView::Thirty2));
-  software.DeleteSubKeyTree(name);
-  EXPECT_EQ(readIn(RegistryView::Thirty2), L"closed");
-}
-
 }  // namespace
