@@ -1,6 +1,5 @@
-// The real account and directory services under Wine, each in a child process with a time limit:
-// what Wine provides answers as measured, what it lacks fails cleanly (counted as "no"); and the
-// actions run once in a real session with no service replaced.
+// The real account and directory services under Wine, each in a time-limited child: what Wine
+// lacks fails cleanly; then the actions once in a real session with no service replaced.
 #include "ActionTest.h"
 #include "ChildProcessTest.h"
 

@@ -4,41 +4,23 @@
 
 using namespace TestSupport;
 
-namespace {
-
-constexpr wchar_t kRegistryTable[] =
-    L"CREATE TABLE `Registry` (`Registry` CHAR(72) NOT NULL, `Root` SHORT NOT NULL, `Key` CHAR(255) NOT NULL "
-    L"LOCALIZABLE, `Name` CHAR(255) LOCALIZABLE, `Value` LONGCHAR LOCALIZABLE, `Component_` CHAR(72) NOT NULL "
-    L"PRIMARY KEY `Registry`)";
-
-}  // namespace
-
 using ActualValuePropertiesTest = ActionTest;
 
 // The trimmed write of the current value runs under msiexec in Tests/EndToEnd/tables-install.
 TEST_F(ActualValuePropertiesTest, ListedRowsOfLocalComponentsGetTheCurrentValue) {
-  package.Execute(kRegistryTable);
   package.ImportTable(TableSchemaPath(L"OV_ActualValueProperties"));
-  package.AddFeature(L"Main");
-  package.AddComponent(L"MainComp", L"Main");
-  package.AddFeature(L"Gone", 0);
-  package.AddComponent(L"GoneComp", L"Gone");
+  package.AddFeature(L"Main", 1, L"MainComp");
+  package.AddFeature(L"Gone", 0, L"GoneComp");
   package.AddProperty(L"SERVER", L"db.local");
-  int rows = 0;
-  const auto addRow = [&](int root, const CUnicodeString& key, const wchar_t* name, const wchar_t* value,
-                          const wchar_t* component = L"MainComp") {
-    package.Insert(L"Registry", {L"Registry", L"Root", L"Key", L"Name", L"Value", L"Component_"},
-                   {L"reg" + CUnicodeString::FromInt(++rows), root, key, name, value, component});
-  };
   const CUnicodeString key = L"SOFTWARE\\OrvTest\\Actual";
-  addRow(2, key, L"Server", L"[SERVER]");
-  addRow(1, key, L"Server", L"[USER_SERVER]");  // same name again: written with its own property
-  addRow(2, key, L"Gone", L"[SERVER]", L"GoneComp");
-  addRow(2, key, L"NotListed", L"[SERVER]");
-  addRow(-1, key, L"PerMachine", L"[SERVER]");
-  addRow(9, key, L"Nine", L"[SERVER]");
-  addRow(2, key, L"Short", L"x");
-  addRow(2, key + L"\\[SERVER]", L"Bracket", L"[SERVER]");
+  package.AddRegistryRow(2, key, L"Server", L"[SERVER]");
+  package.AddRegistryRow(1, key, L"Server", L"[USER_SERVER]");  // same name again: written with its own property
+  package.AddRegistryRow(2, key, L"Gone", L"[SERVER]", L"GoneComp");
+  package.AddRegistryRow(2, key, L"NotListed", L"[SERVER]");
+  package.AddRegistryRow(-1, key, L"PerMachine", L"[SERVER]");
+  package.AddRegistryRow(9, key, L"Nine", L"[SERVER]");
+  package.AddRegistryRow(2, key, L"Short", L"x");
+  package.AddRegistryRow(2, key + L"\\[SERVER]", L"Bracket", L"[SERVER]");
   for (const wchar_t* name : {L"Server", L"Gone", L"PerMachine", L"Nine", L"Short", L"Bracket"})
     package.Insert(L"OV_ActualValueProperties", {L"Id", L"ValueName"}, {CUnicodeString(L"val") + name, name});
   package.AddProperties(L"USER_SERVER=user.local|ALLUSERS=1");

@@ -1,12 +1,10 @@
-// The path, folder and free-space checks with the scripted user interface, the fake network names,
-// the fake browse dialog and a fixed free-space answer; folders are real, under a private temporary
-// folder. The verdicts of a plain local install (an empty installation folder, a file found, a
-// local source and its address, enough space, the refusals of a local source and of "\ " in its
-// name) are Tests/EndToEnd/check-path-install's.
+// The path, folder and free-space checks with the fake network names and browse dialog; folders are
+// real. The verdicts of a plain local install are Tests/EndToEnd/check-path-install's.
 #include "ActionTest.h"
+#include "ChildProcessTest.h"
 #include "FakeNetworkNames.h"
-#include "Files.h"
 #include "MsiHelper.h"
+#include "PathOperations.h"
 
 using namespace TestSupport;
 
@@ -215,23 +213,18 @@ TEST_F(CheckPathTest, PickersRestoreNetHood) {
 TEST_F(CheckPathTest, FreeSpace) {
   Open();
   Set({{L"INSTALLDIR", temp.Path()}});
-  {
-    const CFreeSpaceOverride space(500ull << 20);  // equal is too little
-    RunCases({{"CheckFreeSpaceInstallDir", L"APPEND_SPACE=500", L"APPEND_SPACE_VALID=", 0,
-               Warning(L"500 MiB free, 500 MiB needed")}});
-  }
-  {
-    const CFreeSpaceOverride space(501ull << 20);
-    RunCases({{"CheckFreeSpaceInstallDir", {}, L"APPEND_SPACE_VALID=Yes"}});
-  }
-  {
-    const CFreeSpaceOverride space(1ull << 50);  // capped at 2,147,483,647 KiB = 2,097,151 MiB
-    RunCases({{"CheckFreeSpaceInstallDir", L"APPEND_SPACE=2097151", L"APPEND_SPACE_VALID=", 0,
-               Warning(L"2097151 MiB free, 2097151 MiB needed")}});
-  }
   // Not a number, or a disk that cannot be asked (the real query): a fault, the verdict untouched.
   RunCases({{"CheckFreeSpaceInstallDir", L"APPEND_SPACE_VALID=unset|APPEND_SPACE=12 MB", L"", 1603},
             {"CheckFreeSpaceInstallDir", L"APPEND_SPACE=1|INSTALLDIR=Q:\\missing", L"APPEND_SPACE_VALID=unset", 1603}});
+  Set({{L"INSTALLDIR", temp.Path()}});
+  CFreeSpaceOverride space(500ull << 20);  // equal is too little
+  RunCases({{"CheckFreeSpaceInstallDir", L"APPEND_SPACE=500", L"APPEND_SPACE_VALID=", 0,
+             Warning(L"500 MiB free, 500 MiB needed")}});
+  space.Set(501ull << 20);
+  RunCases({{"CheckFreeSpaceInstallDir", {}, L"APPEND_SPACE_VALID=Yes"}});
+  space.Set(1ull << 50);  // capped at 2,147,483,647 KiB = 2,097,151 MiB
+  RunCases({{"CheckFreeSpaceInstallDir", L"APPEND_SPACE=2097151", L"APPEND_SPACE_VALID=", 0,
+             Warning(L"2097151 MiB free, 2097151 MiB needed")}});
 
   // The source's size: 3 KiB of files, hidden ones counted, dot-named files and folders skipped.
   MakeFile(temp / L"src\\a.bin", FILE_ATTRIBUTE_NORMAL, 1024);
@@ -240,15 +233,11 @@ TEST_F(CheckPathTest, FreeSpace) {
   MakeFile(temp / L"src\\.skip", FILE_ATTRIBUTE_NORMAL, 4096);
   MakeFile(temp / L"src\\.svn\\d.bin", FILE_ATTRIBUTE_NORMAL, 4096);
   Set({{L"USERTARGETDIR", temp.Path()}, {L"SOURCEDIR", temp / L"src"}});
-  {
-    const CFreeSpaceOverride space(4 * 1024 - 1);
-    RunCases({{"CheckFreeSpaceUserTargetDir", L"", L"USERTARGETDIR_VALID=", 0, Warning(L"0 MiB free, 0 MiB needed")}});
-  }
-  {
-    const CFreeSpaceOverride space(4 * 1024);
-    RunCases({{"CheckFreeSpaceUserTargetDir", {}, L"USERTARGETDIR_VALID=Yes"},
-              {"CheckFreeSpaceUserTargetDir", L"SOURCEDIR=", L"", 1603}});  // the current folder is not measured
-  }
+  space.Set(4 * 1024 - 1);
+  RunCases({{"CheckFreeSpaceUserTargetDir", L"", L"USERTARGETDIR_VALID=", 0, Warning(L"0 MiB free, 0 MiB needed")}});
+  space.Set(4 * 1024);
+  RunCases({{"CheckFreeSpaceUserTargetDir", {}, L"USERTARGETDIR_VALID=Yes"},
+            {"CheckFreeSpaceUserTargetDir", L"SOURCEDIR=", L"", 1603}});  // the current folder is not measured
 }
 
 TEST_F(CheckPathTest, KnownFoldersAndBinTarget) {
@@ -258,4 +247,30 @@ TEST_F(CheckPathTest, KnownFoldersAndBinTarget) {
   const CUnicodeString users = Property(L"USERS_FOLDER");
   EXPECT_TRUE(users.EndsWith(L"\\") && !users.EndsWith(L"\\\\") && Vrn::DirectoryExists(users)) << users;
   EXPECT_EQ(Msi::GetTargetPath(Session(), L"TARGETDIR"), temp / L"P\\Bin\\");
+}
+
+// The real browse dialog: without a display it cannot open and comes back at once, nothing chosen.
+TIMED_CHILD_TEST(FolderBrowserReal, ReturnsWithoutADisplay, 60000) {
+  wchar_t displayName[MAX_PATH] = {};
+  BROWSEINFOW info{};
+  info.pszDisplayName = displayName;
+  info.lpszTitle = L"Orvant test";
+  info.ulFlags = BIF_BROWSEFORCOMPUTER;
+  EXPECT_FALSE(Msi::CItemList(Msi::CFolderBrowser().BrowseForFolder(info)));
+}
+
+// The real network names: a local path has no universal name, and the DFS lookup reports itself
+// missing (Wine's NetDfsGetInfo ends the process).
+TIMED_CHILD_TEST(NetworkNamesReal, LocalPathsAndDfsUnderWine, 30000) {
+  Msi::CNetworkNames real;
+  char buffer[520];
+  DWORD size = sizeof buffer;
+  EXPECT_NE(real.UniversalNameW(L"C:\\windows", 2, buffer, &size), static_cast<DWORD>(NO_ERROR));
+  size = sizeof buffer;
+  EXPECT_NE(real.UniversalNameA("C:\\windows", 2, buffer, &size), static_cast<DWORD>(NO_ERROR));
+  std::vector<Msi::CDfsStorage> storages;
+  EXPECT_EQ(real.DfsStorages(L"\\\\corp\\dfs", storages), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+  EXPECT_FALSE(Msi::GetUniversalName(L"C:\\windows"));
+  EXPECT_FALSE(Msi::ResolveDfsPath(L"\\\\corp\\dfs\\x"));
+  EXPECT_TRUE(Msi::IsPathOnThisComputer(L"C:\\windows"));
 }

@@ -1,6 +1,5 @@
-// The port checks: the bind test against real listeners, the actions over OV_Port with scripted
-// boxes, a scripted IIS and an in-memory firewall, the configurator as a command script, and the
-// real IIS and firewall sides once each under a time limit.
+// The port checks: real listeners, the actions over OV_Port with a scripted IIS and an in-memory
+// firewall, the configurator as a command script, and the real IIS and firewall once each.
 #include "ActionTest.h"
 #include "CheckPort.h"
 #include "ChildProcessTest.h"
@@ -49,10 +48,7 @@ class CheckPortTest : public ActionTest {
  protected:
   void SetUp() override {
     package.ImportTable(TableSchemaPath(L"OV_Port"));
-    package.AddFeature(L"Main");
-    package.AddComponent(L"MainComp", L"Main");
-    package.AddFeature(L"Off", 0);
-    package.AddComponent(L"OffComp", L"Off");
+    package.AddMainAndOffFeatures();
     for (const auto& [name, text] : {std::pair{L"MT_Port80andNotIIS", L"80 needs IIS: %0"},
                                      {L"MT_PortInvalidValue", L"invalid %0"},
                                      {L"MT_CannotOpenPort", L"busy %0"},

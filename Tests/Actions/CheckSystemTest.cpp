@@ -1,5 +1,5 @@
-// System component checks: the version comparison, file versions of real version resources, the
-// registry probes under an isolated machine, and the .NET probes through their seam and for real.
+// System component checks: version comparison, real version resources, the registry probes and the
+// .NET probes through their seam and for real.
 #include "ActionTest.h"
 #include "CheckSystem.h"
 #include "ChildProcessTest.h"

@@ -1,6 +1,5 @@
-// Application closing and the installer mutex, with the fake clock, the scripted desktop and the
-// scripted user; mutexes, the registry and the session are real; the real clock runs in a timed
-// child. The silent install and a mutex held across a real installation are mutex-install's.
+// Application closing and the installer mutex with the fake clock and the scripted desktop; the real
+// clock in a timed child. The silent install and a real installation's mutex are mutex-install's.
 #include <atomic>
 #include <thread>
 
@@ -30,7 +29,6 @@ bool MutexExists(const CUnicodeString& name) {
   return Vrn::CKernelHandle(::OpenMutexW(READ_CONTROL, FALSE, name.c_str())).IsValid();
 }
 
-CUnicodeString Count() { return RegistryText(HKEY_LOCAL_MACHINE, Msi::kMutexCounterKey, L"InstallationCount"); }
 void SetCount(const CUnicodeString& value) {
   SetRegistryText(HKEY_LOCAL_MACHINE, Msi::kMutexCounterKey, L"InstallationCount", value);
 }
@@ -224,7 +222,7 @@ TEST_F(InstallerMutexTest, HeldUntilTheCounterChanges) {
     bool heldWhileWaiting = false;
     clock.onPause = [&](uint64_t pause, DWORD) {
       if (pause != changeAtPause) return;
-      EXPECT_EQ(Count(), L"42");
+      EXPECT_EQ(InstallationCount(), 42u);
       heldWhileWaiting = MutexExists(mutexName);
       SetCount(changeTo);
     };
@@ -253,7 +251,7 @@ TEST_F(InstallerMutexTest, SecondCreationEmptyNameAndCounterSteps) {
     if (pause != 1) return;
     EXPECT_EQ(Call("CreateInstallerMutex"), 1603u);
     EXPECT_TRUE(MutexExists(mutexName));  // the first one's mutex is untouched
-    EXPECT_EQ(Count(), L"3");             // the second call's own increment, then its failure
+    EXPECT_EQ(InstallationCount(), 3u);   // the second call's own increment, then its failure
   };
   EXPECT_EQ(Call("CreateInstallerMutex"), 0u);
   EXPECT_EQ(clock.pauses, 2u);
@@ -264,7 +262,7 @@ TEST_F(InstallerMutexTest, SecondCreationEmptyNameAndCounterSteps) {
             {"WriteInstallationCountToRegistry", L"", L"", CResult(0, 1)},
             {"WriteFlagForMutex", L"", L"MUTEX_COUNTER_VALID=Yes", CResult(0, 1)}});
   EXPECT_EQ(clock.pauses, 0u);
-  EXPECT_EQ(Count(), L"7");
+  EXPECT_EQ(InstallationCount(), 7u);
 }
 
 // The process keeps one installer mutex: of two calls on two threads at once exactly one gets it

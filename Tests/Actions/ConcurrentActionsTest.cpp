@@ -1,6 +1,5 @@
-// Two threads running actions at once, each on a session of its own: every log piece lands whole,
-// every call starts and stops the core library in step, and the one log handler stays attached
-// until the last call ends, so every failure reaches the log and the installer.
+// Two threads running actions on sessions of their own: every log piece lands whole, the core library
+// starts and stops in step, and every failure reaches the log and the installer.
 #include <map>
 #include <regex>
 #include <set>
@@ -8,7 +7,6 @@
 
 #include "ActionTest.h"
 #include "ChildProcessTest.h"
-#include "Setup.h"
 
 namespace {
 

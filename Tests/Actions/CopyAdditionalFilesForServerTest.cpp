@@ -1,6 +1,5 @@
-// The server copies, the disk copy, the administrative image removal, the source's parent and its
-// package, and the single file copy, on files inside the test's own temporary folders. The source
-// of these packages is the folder the test package was built in.
+// The server and disk copies, the administrative image removal, the source's parent and its package,
+// and the single file copy; the packages' source is the folder the test package was built in.
 #include "ActionTest.h"
 #include "FileOperations.h"
 
@@ -53,8 +52,7 @@ TEST_F(ServerCopyTest, CopiesFromTheSourceIntoTheInstalledFolder) {
   // The plain variant reads SOURCEDIR; an empty one is an error.
   EXPECT_EQ(package.Call("CopyAdditionalFilesForServer"), 0u);
   EXPECT_TRUE(Exists(folder / L"inst\\Tools\\tool.exe"));
-  package.SetProperty(L"SOURCEDIR", L"");
-  EXPECT_EQ(package.Call("CopyAdditionalFilesForServer"), 1603u);
+  RunCases({{"CopyAdditionalFilesForServer", L"SOURCEDIR=", L"", 1603}});
 }
 
 TEST_F(ServerCopyTest, ExtCopiesIntoEachRowsTarget) {
@@ -81,19 +79,12 @@ TEST_F(ServerCopyTest, CopyFilesFromDiskToCompReadsTheNamedTable) {
   package.AddProperty(L"COPY_SOURCE", folder / L"disk");
   package.AddProperty(L"COPYDESTINATION", folder / L"dest");
   Open();
-  const struct {
-    const wchar_t* table;
-    const wchar_t* copied;  // null: the action fails
-  } cases[] = {{L"", L"a.dic"}, {L"MyFiles", L"b.txt"}, {L"OV_Missing", nullptr}};
-  for (const auto& c : cases) {
-    package.SetProperty(L"COPY_TABLE_NAME", c.table);
-    EXPECT_EQ(package.Call("CopyFilesFromDiskToComp"), c.copied ? 0u : 1603u) << c.table;
-    if (c.copied) {
-      EXPECT_TRUE(Exists(folder / L"dest\\" + c.copied)) << c.table;
-    }
-  }
-  package.SetProperty(L"COPYDESTINATION", L"");
-  EXPECT_EQ(package.Call("CopyFilesFromDiskToComp"), 1603u);
+  RunCases({{"CopyFilesFromDiskToComp", L"COPY_TABLE_NAME="}});  // the default table
+  EXPECT_TRUE(Exists(folder / L"dest\\a.dic") && !Exists(folder / L"dest\\b.txt"));
+  RunCases({{"CopyFilesFromDiskToComp", L"COPY_TABLE_NAME=MyFiles"},
+            {"CopyFilesFromDiskToComp", L"COPY_TABLE_NAME=OV_Missing", L"", 1603},
+            {"CopyFilesFromDiskToComp", L"COPYDESTINATION=", L"", 1603}});
+  EXPECT_TRUE(Exists(folder / L"dest\\b.txt"));
 }
 
 TEST_F(ServerCopyTest, RemoveAdminPackageFromServerRemovesTheListedEntries) {
@@ -123,18 +114,14 @@ TEST_F(ServerCopyTest, ParentSourceFolderAndItsOnePackage) {
   EXPECT_EQ(package.Call("SetPARENT_SRCDIR"), 0u);
   const CUnicodeString source = SourceFolder();
   EXPECT_EQ(package.Property(L"PARENT_SRCDIR"), source.Left(source.Left(source.Length() - 1).ReverseFind(L'\\')));
-  package.SetProperty(L"PARENT_SRCDIR", folder.Path());
-  const struct {
-    const wchar_t* added;  // one more file in the folder
-    const wchar_t* found;  // null: the action fails
-  } cases[] = {
-      {nullptr, nullptr}, {L"Product.msi", L"Product.msi"}, {L"notes.txt", L"Product.msi"}, {L"b.msi", nullptr}};
-  for (const auto& c : cases) {
-    if (c.added) WriteText(folder / c.added, "x");
-    package.SetProperty(L"MSIFILENAME", L"");
-    EXPECT_EQ(package.Call("Get_MSIFILENAME"), c.found ? 0u : 1603u);
-    EXPECT_EQ(package.Property(L"MSIFILENAME"), c.found ? c.found : L"");
-  }
+  Set({{L"PARENT_SRCDIR", folder.Path()}});
+  // One package in the folder, whatever else is there; none or two fail.
+  RunCases({{"Get_MSIFILENAME", L"MSIFILENAME=kept", L"MSIFILENAME=kept", 1603}});
+  WriteText(folder / L"Product.msi", "x");
+  WriteText(folder / L"notes.txt", "x");
+  RunCases({{"Get_MSIFILENAME", {}, L"MSIFILENAME=Product.msi"}});
+  WriteText(folder / L"b.msi", "x");
+  RunCases({{"Get_MSIFILENAME", L"MSIFILENAME=kept", L"MSIFILENAME=kept", 1603}});
 }
 
 TEST_F(ServerCopyTest, OVCopyFileReplacesAndClearsReadOnly) {

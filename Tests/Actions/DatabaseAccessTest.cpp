@@ -1,5 +1,4 @@
 // Reading package tables: trimming, null cells, appending readers, and which failures raise.
-#include <gtest/gtest.h>
 
 #include "ActionTest.h"
 #include "DatabaseAccess.h"

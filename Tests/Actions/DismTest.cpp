@@ -1,7 +1,5 @@
-// The feature-management actions: the listing parser, the choice of the feature table, the
-// warning's outcomes, and the runs of the tool (the system's own tool, a run that outlasts its time
-// limit). Tests/EndToEnd/dism-install runs them under msiexec with a stand-in tool printing real
-// listings: the grouped text, IS_VALID_IIS, a valid system and a question answered OK.
+// The feature-management actions: the listing parser, the table of the system, the warning's outcomes
+// and the tool's runs. Tests/EndToEnd/dism-install runs them with a stand-in tool's real listings.
 #include "ActionTest.h"
 #include "ChildProcessTest.h"
 #include "Dism.h"

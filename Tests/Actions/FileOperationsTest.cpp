@@ -1,10 +1,7 @@
-// The shared removal and copy service: path splitting, the guard against removing a drive root or a
-// system folder, and the copy that resets a refusing destination and tries again. Linked folders:
-// CreateSymbolicLinkW makes nothing under Wine 8, so Tests/EndToEnd/removal-install uses Unix links.
-#include <gtest/gtest.h>
+// The shared removal and copy service: path splitting, the guard against roots and system folders,
+// the copy that resets a refusing destination. Linked folders are Tests/EndToEnd/removal-install's.
 
 #include "ActionTest.h"
-#include "ChildProcessTest.h"
 #include "FileOperations.h"
 
 using namespace TestSupport;
@@ -68,16 +65,6 @@ TEST(FileOperations, CopyResetsARefusingDestinationAndTriesAgain) {
   EXPECT_TRUE(
       CatchRaised<Vrn::CFileException>([&] { Msi::CopyFileReplacing(folder / L"gone.txt", folder / L"copy.txt"); }));
   EXPECT_FALSE(Exists(folder / L"copy.txt"));
-}
-
-// The real copy call, time-limited.
-TIMED_CHILD_TEST(FileOperationsReal, CopiesAFile, 60000) {
-  CStartedLibrary library;
-  CTempFolder folder;
-  WriteText(folder / L"a.txt", "alpha");
-  WriteText(folder / L"b.txt", "stale");
-  Msi::CopyFileReplacing(folder / L"a.txt", folder / L"b.txt");
-  EXPECT_EQ(ReadBytes(folder / L"b.txt"), "alpha");
 }
 
 // Names outside the ANSI code page and paths beyond 260 characters are copied and removed whole.

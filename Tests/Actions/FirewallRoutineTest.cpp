@@ -13,11 +13,8 @@ class FirewallRoutineTest : public ActionTest {
  protected:
   void SetUp() override {
     package.ImportTable(TableSchemaPath(L"OV_PortFirewall"));
-    package.AddFeature(L"Main");
-    package.AddComponent(L"MainComp", L"Main");
+    package.AddMainAndOffFeatures();
     package.AddComponent(L"RemovedComp", L"Main");
-    package.AddFeature(L"Off", 0);
-    package.AddComponent(L"OffComp", L"Off");
   }
   void AddRow(const wchar_t* first, const CCell& second, const wchar_t* rule, const wchar_t* component) {
     package.Insert(L"OV_PortFirewall", {L"PortProperty", L"PortSecond", L"Rule", L"Description", L"Path", L"Component"},
@@ -262,8 +259,7 @@ TIMED_CHILD_TEST(FirewallRoutineReal, RealComObjectsInASession, 60000) {
   Msi::Firewall().OpenPorts(ports);  // the one call no action below makes on the rules interface
   CActionSession s;
   s.package.ImportTable(TableSchemaPath(L"OV_PortFirewall"));
-  s.package.AddFeature(L"Main");
-  s.package.AddComponent(L"MainComp", L"Main");
+  s.package.AddFeature(L"Main", 1, L"MainComp");
   s.package.Insert(L"OV_PortFirewall", {L"PortProperty", L"Rule", L"Component"},
                    {L"SFW_PORT", L"OrvantTest", L"MainComp"});
   s.package.AddProperties(

@@ -1,6 +1,5 @@
 // Properties listed in MsiHiddenProperties: the facade logs their values as asterisks, in its own
 // lines and inside any other text the log or the installer receives, in immediate and deferred runs.
-#include <gtest/gtest.h>
 
 #include "ActionTest.h"
 #include "CustomActionLog.h"

@@ -6,25 +6,18 @@
 using namespace Msi;
 using TestSupport::CatchRaised;
 
-class InstallHelperTest : public ::testing::Test {
+class InstallHelperTest : public TestSupport::ActionTest {
  protected:
-  // A session with the given UI level and a message property using every kind of marker.
-  MSIHANDLE Open(const wchar_t* uiLevel) {
+  // A message property using every kind of marker.
+  void SetUp() override {
     package.AddProperty(L"MT_TEXT", L"Welcome to [ProductName]!\\n\\nCopy %0 to %1. [productname]");
-    const MSIHANDLE session = package.Open();
-    package.SetProperty(L"UILevel", uiLevel);
-    return session;
   }
-
-  TestSupport::CTestPackage package;
-  TestSupport::CScriptedUserInterface ui;
-  Vrn::CUserInterfaceOverride seam{ui};
   TestSupport::CRecordingHandler handler;
   TestSupport::CHandlerScope handlerScope{handler};
 };
 
 TEST_F(InstallHelperTest, UserInterfaceLevels) {
-  const MSIHANDLE session = Open(L"5");
+  const MSIHANDLE session = Open();
   const struct {
     const wchar_t* level;
     bool silent, full;
@@ -49,7 +42,7 @@ TEST_F(InstallHelperTest, UserInterfaceLevels) {
 }
 
 TEST_F(InstallHelperTest, BoxesWithAUserInterface) {
-  const CMessageContext context(Open(L"5"));
+  const CMessageContext context(Open());
   ui.answers = {IDCANCEL};
   EXPECT_EQ(ShowPropertyMessage(context, L"MT_TEXT", L" [ProductName]\\n", MB_OKCANCEL | MB_ICONINFORMATION), IDCANCEL);
   CUnicodeString text = L"[ProductName]\\n\\nis ready";
@@ -65,7 +58,7 @@ TEST_F(InstallHelperTest, BoxesWithAUserInterface) {
 }
 
 TEST_F(InstallHelperTest, MessageWithParameters) {
-  const CMessageContext context(Open(L"2"));
+  const CMessageContext context(Open(false, L"2"));
   // Not honouring the silent install shows the box all the same.
   ui.answers = {IDRETRY};
   EXPECT_EQ(ShowPropertyMessageWithParams(context, false, L"MT_TEXT", {L"a.txt", L"C:\\b"}, MB_RETRYCANCEL), IDRETRY);

@@ -1,7 +1,5 @@
-// The interface-language actions: the language table, the translation of the transform's
-// language, the display check (through the locale seam, whose real side runs once), and the choice
-// of "UILang<n>" features on costed packages. A German product installed with msiexec, its
-// language kept and the others dropped, is Tests/EndToEnd/features-install.
+// The interface-language actions: the language table, the transform's language, the display check
+// and the choice of "UILang<n>" features. A real install is Tests/EndToEnd/features-install's.
 #include "ActionTest.h"
 #include "ChildProcessTest.h"
 #include "FakeSeams.h"
@@ -129,12 +127,10 @@ class LanguageFeaturesTest : public LanguageActionsTest {
  protected:
   // Language features with the given levels (0: not installed by default), each with a component.
   void OpenWithLanguages(std::initializer_list<std::pair<int, int>> idsAndLevels) {
-    package.AddFeature(L"Main");
-    package.AddComponent(L"MainComp", L"Main");
+    package.AddFeature(L"Main", 1, L"MainComp");
     for (const auto& [id, level] : idsAndLevels) {
       const CUnicodeString feature = L"UILang" + CUnicodeString::FromInt(id);
-      package.AddFeature(feature, level);
-      package.AddComponent(feature + L"Comp", feature);
+      package.AddFeature(feature, level, feature + L"Comp");
     }
     package.AddFeature(L"UILang1_Main");  // a resource module is not a language feature
     package.AddFeature(L"UILangX");

@@ -47,17 +47,15 @@ class CPendingRenamesGuard {
   std::wstring m_saved;
 };
 
-class WordIntegrationTest : public ::testing::Test {
+// The guard comes first: it must see the real HKEY_LOCAL_MACHINE.
+class WordIntegrationTest : public CPendingRenamesGuard, public ActionTest {
  protected:
   WordIntegrationTest() {
     Vrn::CreateDirectoryWithParents(appData);
-    Vrn::CreateDirectoryWithParents(folder / L"Office");
-    WriteBytes(folder / L"Office\\WINWORD.EXE", "MZ");
+    WriteText(folder / L"Office\\WINWORD.EXE", "MZ");
     WriteBytes(folder / L"blocker", "a file where a folder should be");
   }
 
-  CPendingRenamesGuard pendingRenames;  // first: it must see the real HKEY_LOCAL_MACHINE
-  CMachineIsolation isolation;
   CTempFolder folder;
   CUnicodeString appData = folder / L"AppData";
 };
@@ -80,7 +78,7 @@ TEST_F(WordIntegrationTest, StartupFolderFollowsTheVersionAndTheFirstWritableCan
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(CUnicodeString(c.currentVersion));
-    CMachineIsolation caseIsolation;
+    CActionSession s;
     // No Word is installed in the test prefix: its registration is the test's own.
     const CClassesRootKey wordApplication(L"Word.Application");
     const CClassesRootKey wordClass(L"CLSID\\" + CUnicodeString(kWordClassId));
@@ -96,15 +94,13 @@ TEST_F(WordIntegrationTest, StartupFolderFollowsTheVersionAndTheFirstWritableCan
     if (c.startupPath)
       SetRegistryText(HKEY_CURRENT_USER, L"Software\\Microsoft\\Office\\" + number + L".0\\Word\\Options",
                       L"STARTUP-PATH", folder / c.startupPath);
-    CTestPackage package;
-    package.AddProperties(L"WordTemplate12=New.dotm|WordTemplateDefault=Old.dot");
-    package.Open();
-    EXPECT_EQ(package.Call("GetWordStartUpPathAndTemplateName"), 0u);
-    EXPECT_EQ(package.Property(L"WordStartUpPath"), *c.expected ? folder / c.expected : CUnicodeString());
-    EXPECT_EQ(package.Property(L"WordTemplate"), c.templateName);
-    if (*c.expected) {
-      EXPECT_TRUE(Vrn::DirectoryExists(folder / c.expected));
-    }
+    s.package.AddProperties(L"WordTemplate12=New.dotm|WordTemplateDefault=Old.dot");
+    s.Open();
+    s.RunCases({{"GetWordStartUpPathAndTemplateName",
+                 {},
+                 {{L"WordStartUpPath", *c.expected ? folder / c.expected : CUnicodeString()},
+                  {L"WordTemplate", c.templateName}}}});
+    EXPECT_TRUE(!*c.expected || Vrn::DirectoryExists(folder / c.expected));
   }
 }
 
@@ -124,18 +120,17 @@ class AddIconToWordTest : public WordIntegrationTest {
   CUnicodeString source = folder / L"Install\\Orvant.dotm";
   CUnicodeString startup = folder / L"Word\\Startup";
   CUnicodeString target = startup + L"\\Orvant.dotm";
-  CTestPackage package;
 };
 
 TEST_F(AddIconToWordTest, PlacesAWritableCopyAndRecordsIt) {
-  package.Open();
-  EXPECT_EQ(package.Call("AddIconToWord"), 0u);
+  Open();
+  RunCases({{"AddIconToWord"}});
   EXPECT_EQ(ReadBytes(target), "new template");
   EXPECT_EQ(GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, kRecordKey, L"WordIconPath"), target);
   EXPECT_TRUE(Vrn::ListDirectory(Vrn::TemporaryDirectory(), L"~ov*.TMP").empty());
-  EXPECT_NE(package.LogText().Find(L"setForEveryoneAccess : OK\r\n"), CUnicodeString::npos);  // only logged
-  EXPECT_EQ(pendingRenames.Pending().find(target.View()), std::wstring::npos);
+  EXPECT_TRUE(Logged(L"setForEveryoneAccess : OK\r\n"));  // only logged
+  EXPECT_EQ(Pending().find(target.View()), std::wstring::npos);
 }
 
 TEST_F(AddIconToWordTest, ATemplateWordHoldsOpenIsReplacedAtTheNextRestartAndStillRecorded) {
@@ -143,14 +138,14 @@ TEST_F(AddIconToWordTest, ATemplateWordHoldsOpenIsReplacedAtTheNextRestartAndSti
   WriteBytes(target, "old template");
   const Vrn::CFileHandle held = HoldOpen(target);
   ASSERT_TRUE(held);
-  package.Open();
-  EXPECT_EQ(package.Call("AddIconToWord"), 0u);
+  Open();
+  RunCases({{"AddIconToWord"}});
   EXPECT_EQ(ReadBytes(target), "old template");
   EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, kRecordKey, L"WordIconPath"), target);
   // The copy waits in the temporary folder; the restart replaces the target with it ("!").
   const std::vector<Vrn::CDirectoryEntry> copies = Vrn::ListDirectory(Vrn::TemporaryDirectory(), L"~ov*.TMP");
   ASSERT_EQ(copies.size(), 1u);
-  const std::wstring added = pendingRenames.Pending();
+  const std::wstring added = Pending();
   EXPECT_NE(added.find(copies[0].fullPath.View()), std::wstring::npos) << added;
   EXPECT_NE(added.find(L"|!\\??\\" + target.ToStdString()), std::wstring::npos) << added;
   Vrn::RemoveFile(copies[0].fullPath);
@@ -158,12 +153,14 @@ TEST_F(AddIconToWordTest, ATemplateWordHoldsOpenIsReplacedAtTheNextRestartAndSti
 
 // A read-only recorded template is deleted now; one Word holds open is deleted at the next restart.
 TEST_F(WordIntegrationTest, RemoveDeletesTheRecordedTemplateAndTheOneInTheStartupFolder) {
-  const CUnicodeString recorded = folder / L"Recorded.dotm";
-  const CUnicodeString startup = folder / L"Startup";
+  const CUnicodeString recorded = folder / L"Recorded.dotm", startup = folder / L"Startup";
   const CUnicodeString inStartup = startup + L"\\Orvant.dotm";
+  package.AddProperty(L"WordStartUpPath", startup);
+  Open();
+  RunCases({{"RemoveIconFromWord", L"", L"", NotCounted(1603)}});  // no record named: logged
+  Set(L"WordTemplateReg=" + CUnicodeString(kRecordKey) + L"|WordTemplate=Orvant.dotm");
   for (const bool heldOpen : {false, true}) {
-    Vrn::CreateDirectoryWithParents(startup);
-    WriteBytes(inStartup, "template");
+    WriteText(inStartup, "template");
     WriteBytes(recorded, "template");
     Vrn::CFileHandle held;
     if (heldOpen)
@@ -171,22 +168,13 @@ TEST_F(WordIntegrationTest, RemoveDeletesTheRecordedTemplateAndTheOneInTheStartu
     else
       SetFileAttributesW(recorded.c_str(), FILE_ATTRIBUTE_READONLY);
     SetRegistryText(HKEY_LOCAL_MACHINE, kRecordKey, L"WordIconPath", recorded);
-    CTestPackage package;
-    package.AddProperty(L"WordTemplateReg", kRecordKey);
-    package.AddProperty(L"WordStartUpPath", startup);
-    package.AddProperty(L"WordTemplate", L"Orvant.dotm");
-    package.Open();
-    EXPECT_EQ(package.Call("RemoveIconFromWord"), 0u);
+    RunCases({{"RemoveIconFromWord"}});
     EXPECT_FALSE(Vrn::PathExists(inStartup));
     EXPECT_EQ(Vrn::PathExists(recorded), heldOpen);
-    EXPECT_EQ(pendingRenames.Pending().find(L"\\??\\" + recorded.ToStdString() + L"||") != std::wstring::npos,
-              heldOpen);
+    EXPECT_EQ(Pending().find(L"\\??\\" + recorded.ToStdString() + L"||") != std::wstring::npos, heldOpen);
     held.Reset();
     DeleteFileW(recorded.c_str());
   }
-  CTestPackage unnamed;
-  unnamed.Open();
-  EXPECT_EQ(unnamed.Call("RemoveIconFromWord"), 1603u);
 }
 
 }  // namespace

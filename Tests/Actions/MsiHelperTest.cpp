@@ -100,30 +100,10 @@ TEST_F(MsiHelperTest, FlushTextExpandsReferences) {
   }
 }
 
-// GetTargetPath and QueryFeatureState run under msiexec through Get_TARGET_PATH and GetFeatureState.
-TEST_F(MsiHelperTest, PathsAndComponentStates) {
-  package.AddFeature(L"Main");
-  package.AddComponent(L"MainComp", L"Main");
-  package.AddComponent(L"RemovedComp", L"Main");
-  package.AddFeature(L"Off", 0);
-  package.AddComponent(L"OffComp", L"Off");
+// Paths and component states are the actions' (SetTargetDirBin, Get_TARGET_PATH, the table actions
+// by component state); the facade's refusal of an unknown directory is its own.
+TEST_F(MsiHelperTest, UnknownDirectoriesAreInternalErrors) {
   const MSIHANDLE session = package.Open(true);
-  SetTargetPath(session, L"INSTALLDIR", L"C:\\Elsewhere");
-  EXPECT_EQ(GetTargetPath(session, L"INSTALLDIR"), L"C:\\Elsewhere\\");
   EXPECT_TRUE(CatchRaised<CInternalError>([&] { SetTargetPath(session, L"NO_SUCH_DIR", L"C:\\x"); }));
   EXPECT_TRUE(CatchRaised<CInternalError>([&] { GetSourcePath(session, L"NO_SUCH_DIR"); }));
-  // Removal needs an installed component; a session may ask for it directly.
-  ASSERT_EQ(MsiSetComponentStateW(session, L"RemovedComp", INSTALLSTATE_ABSENT), 0u);
-  const struct {
-    const wchar_t* component;
-    bool installed, removed, local;
-  } cases[] = {{L"MainComp", true, false, true},
-               {L"OffComp", false, false, false},  // level 0: no action
-               {L"RemovedComp", false, true, false},
-               {L"NoSuchComp", false, false, false}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(ComponentWillBeInstalled(session, c.component), c.installed) << c.component;
-    EXPECT_EQ(ComponentWillBeRemoved(session, c.component), c.removed) << c.component;
-    EXPECT_EQ(ComponentWillBeLocal(session, c.component), c.local) << c.component;
-  }
 }

@@ -1,6 +1,5 @@
 // The shared path operations: kinds of path texts, universal names with their retry and ANSI
 // fallback, DFS resolution, host parts and "on this computer".
-#include <gtest/gtest.h>
 
 #include "ActionTest.h"
 #include "Errors.h"

@@ -1,8 +1,6 @@
-// The process launcher with real children (this program started as the test child): output drained
-// while the child runs, captured runs, time-outs that end the whole tree without leaking a handle,
-// the real normal-user token, and the progress hand-shake with a real window as the installer sees
-// it. Exit codes and the normal-user launch are checked through the run actions
-// (ShellIntegrationTest, Tests/EndToEnd/run-install).
+// The process launcher with real children (the test child): drained output, captured runs, time-outs
+// ending the whole tree, the real token and the progress hand-shake with a real window. Exit codes
+// are the run actions' (ShellIntegrationTest, Tests/EndToEnd/run-install).
 #include <thread>
 
 #include "ActionTest.h"
@@ -39,21 +37,7 @@ ULONG OpenHandleCount() {
   return mine;
 }
 
-// The test child's output pattern (see TestChild.h).
-std::string Pattern(size_t count) {
-  std::string bytes;
-  while (bytes.size() < count) bytes += "abcdefghijklmnopqrstuvwxyz0123456789AB\r\n";
-  return bytes.substr(0, count);
-}
-
 }  // namespace
-
-// Every line end counts (CR, LF, VT, FF), CR LF as one; the capture test covers the common ones.
-TEST(ProcessLauncher, SplitOutputLines) {
-  const std::pair<const char*, std::vector<std::string>> cases[] = {
-      {"", {""}}, {"a\rb\vc\fd", {"a", "b", "c", "d"}}, {"a\n\rb", {"a", "", "b"}}, {"\r\n\r\n", {"", "", ""}}};
-  for (const auto& [bytes, lines] : cases) EXPECT_EQ(SplitOutputLines(bytes), lines) << bytes;
-}
 
 TEST(ProcessLauncher, EmptyCommandLinesAreInternalErrors) {
   DWORD exitCode = 0;
@@ -80,7 +64,7 @@ TIMED_CHILD_TEST(ProcessLauncherReal, ConsoleProcessDrainsOutput, 180000) {
   } cases[] = {
       {L"print=hello\\nworld err=10 exit=4", true, 4, "hello\nworldabcdefghij"},
       // Far more than any pipe holds: the child is never blocked, and the log keeps the first 4096 bytes.
-      {L"out=50000000 err=1000 exit=2", true, 2, Pattern(kConsoleLogLimit)},
+      {L"out=50000000 err=1000 exit=2", true, 2, TestChildPattern(kConsoleLogLimit)},
       {L"print=unseen exit=6", false, 6, ""},
       {nullptr, true, kExitCodeNotStarted, ""},  // a program that cannot start leaves no log
   };
@@ -108,8 +92,9 @@ TIMED_CHILD_TEST(ProcessLauncherReal, CapturedRuns, 180000) {
   EXPECT_TRUE(RunCommandTimed(TestChildCommand(L"print=done"), 60));
   const ULONG handlesBefore = OpenHandleCount();
 
-  EXPECT_TRUE(RunCommandCaptureLines(TestChildCommand(L"print=one\\r\\ntwo\\n\\nthree\\v err=5"), lines));
-  EXPECT_EQ(lines, (std::vector<CUnicodeString>{L"one", L"two", L"", L"three", L""}));
+  // Every line end counts (CR, LF, VT, FF), CR LF as one.
+  EXPECT_TRUE(RunCommandCaptureLines(TestChildCommand(L"print=one\\r\\ntwo\\n\\rthree\\vfour\\f err=5"), lines));
+  EXPECT_EQ(lines, (std::vector<CUnicodeString>{L"one", L"two", L"", L"three", L"four", L""}));
   EXPECT_EQ(RunCommandCaptureText(TestChildCommand(L"print=caf\\xc3\\xa9")), L"caf\u00e9");
   EXPECT_EQ(RunCommandCaptureText(TestChildCommand(L"out=1000000")).Length(), 1000000u);
   EXPECT_TRUE(Vrn::ListDirectory(temp.Path(), L"Orvant-out*").empty()) << "the capturing runs remove their files";

@@ -1,7 +1,6 @@
-// The removal actions given a drive root or the Windows folder end with an internal error before
-// they remove anything. These tests feed such paths to real removal code, so they run only in a Wine
-// prefix whose one drive is C: (Tests/EndToEnd/removal-install makes one and sets
-// ORV_DISPOSABLE_PREFIX); anywhere else they skip, since drive Z: would be this machine's root.
+// Removal actions given a drive root or the Windows folder fail before removing anything. They get
+// such paths for real, so they run only in the disposable prefix of Tests/EndToEnd/removal-install
+// (ORV_DISPOSABLE_PREFIX, one drive C:); anywhere else they skip.
 #include "ActionTest.h"
 
 using namespace TestSupport;

@@ -1,6 +1,5 @@
-// The removal, rename, path and upgrade save/restore actions on real folder trees inside the test's
-// own temporary folder. Linked folders inside a removed tree are Tests/EndToEnd/removal-install's;
-// drive roots and system folders are refused (RemovalGuardTest).
+// The removal, rename, path and upgrade save/restore actions on real trees in the test's folder.
+// Linked folders are Tests/EndToEnd/removal-install's; roots are refused (RemovalGuardTest).
 #include "ActionTest.h"
 
 using namespace TestSupport;

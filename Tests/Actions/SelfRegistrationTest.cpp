@@ -1,8 +1,5 @@
-// Self-registration and the TCP acknowledgement frequency. The registration actions run in this
-// program against real copies of a test library and a test server program (built beside the test
-// programs) that record every call in calls.txt; the interface keys are written in the isolated
-// machine hive.
-#include <gtest/gtest.h>
+// Self-registration against copies of a test library and server program that record every call in
+// calls.txt, and the TCP acknowledgement frequency in the isolated machine hive.
 
 #include <thread>
 

@@ -1,6 +1,5 @@
-// Upgrade discovery pieces that need no installed product: build numbers and bounds, the image
-// description file, leftover removal, the settings tool and the update query. The discovery
-// against installed products runs under msiexec in Tests/EndToEnd/upgrade-install.
+// Upgrade pieces that need no installed product: build bounds, the image description, leftover
+// removal, the settings tool, the update query. Installed products: Tests/EndToEnd/upgrade-install.
 #include "ActionTest.h"
 #include "ChildProcessTest.h"
 #include "MsiHelper.h"

@@ -1,8 +1,6 @@
-// The session actions: boxes and their answers, the Cancel-button and progress records, a feature's
-// state and a directory's target path. Actions with boxes run in this program (so the scripted user
-// interface reaches them); the others are called through OrvantCA.dll.
+// The session actions: boxes and answers, the Cancel-button and progress records, a feature's state
+// and a target path. Real boxes (no display: -1 at once) are message-boxes-install's.
 #include "ActionTest.h"
-#include "ChildProcessTest.h"
 
 using namespace TestSupport;
 
@@ -55,22 +53,6 @@ TEST_F(SessionActionsTest, MessageAndRequestBoxes) {
   EXPECT_EQ(ui.foreground.size(), 5u);
   // Without the name of the text property neither box is shown.
   RunCases({{"Request", L"REQUEST_PROPERTY_NAME=", L"", 1603}, {"Message", L"MESSAGE_PROPERTY_NAME=", L"", 1603}});
-}
-
-// The real user interface, not the scripted one: without a display the box answers -1 at once, so
-// an action whose box is not routed to the log still finishes (a box that called itself once hung here).
-TIMED_CHILD_TEST(SessionActionsRealBoxes, MessageAndRequestFinish, 60000) {
-  CMachineIsolation isolation;
-  CTestPackage package;
-  package.AddProperties(
-      L"MESSAGE_PROPERTY_NAME=MT_TELL|REQUEST_PROPERTY_NAME=MT_TELL|MT_TELL=Real text for [ProductName]");
-  package.Open();
-  for (const wchar_t* level : {L"5", L"3"}) {
-    package.SetProperty(L"UILevel", level);
-    package.SetProperty(L"REQUEST_RETURN", L"");
-    EXPECT_EQ(package.Call("Message") + package.Call("Request"), 0u);
-    EXPECT_EQ(package.Property(L"REQUEST_RETURN"), L"-1") << "UILevel " << level;
-  }
 }
 
 TEST_F(SessionActionsTest, CancelButtonAndProgressRecords) {

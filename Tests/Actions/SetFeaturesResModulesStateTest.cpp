@@ -1,7 +1,5 @@
-// The feature and component state actions on costed packages: the states are the installer's own
-// decisions, read back with the installer API after each action. Tests/EndToEnd/features-install
-// runs them under msiexec with ADDLOCAL and REMOVE (the order of removal and addition, the published
-// states of chosen, dropped and untouched features, a module leaving with its main feature).
+// The feature and component state actions on costed packages, read back with the installer API.
+// Tests/EndToEnd/features-install runs them under msiexec with ADDLOCAL and REMOVE.
 
 #include "ActionTest.h"
 #include "ChildProcessTest.h"
@@ -19,8 +17,7 @@ constexpr CStates kNewAbsent{INSTALLSTATE_ABSENT, INSTALLSTATE_ABSENT};
 using FeatureStateActionsTest = ActionTest;
 
 TEST_F(FeatureStateActionsTest, ResourceModulesFollowLanguageAndMainFeatures) {
-  package.AddFeature(L"Main");
-  package.AddComponent(L"MainComp", L"Main");
+  package.AddFeature(L"Main", 1, L"MainComp");
   package.AddFeature(L"Extra", 0);
   package.AddFeature(L"UILang1");
   package.AddFeature(L"UILang2", 0);
@@ -111,8 +108,7 @@ TEST_F(FeatureStateActionsTest, StationsMarkedUpToTheFirstEmptyItem) {
 // Names are trimmed and empty items skipped; a feature the installer does not know reads -1/-1.
 // The verdicts of installed, dropped and untouched features are the end-to-end install's.
 TEST_F(FeatureStateActionsTest, CustomFeatureStatesPublished) {
-  package.AddFeature(L"Main");
-  package.AddComponent(L"MainComp", L"Main");
+  package.AddFeature(L"Main", 1, L"MainComp");
   package.AddProperty(L"MT_CustomFeatureState", L" Main || Ghost |  ");
   Open(true);
   RunCases({{"SetCustomFeatureState",
@@ -121,8 +117,7 @@ TEST_F(FeatureStateActionsTest, CustomFeatureStatesPublished) {
 }
 
 TEST_F(FeatureStateActionsTest, FeatureListEmptyOnlyWhenNothingWillBeThere) {
-  package.AddFeature(L"Main");
-  package.AddComponent(L"MainComp", L"Main");
+  package.AddFeature(L"Main", 1, L"MainComp");
   package.AddFeature(L"Off", 0);
   package.AddProperty(L"MT_EmptyFeatureList", L"Nothing selected for [ProductName]");
   Open(true);
@@ -144,11 +139,9 @@ TEST_F(FeatureStateActionsTest, FeatureListEmptyOnlyWhenNothingWillBeThere) {
 
 TEST_F(FeatureStateActionsTest, SinchronousFeaturesRemovesThenAdds) {
   for (const wchar_t* feature : {L"Main", L"Extra", L"Both"}) {
-    package.AddFeature(feature);
-    package.AddComponent(CUnicodeString(feature) + L"Comp", feature);
+    package.AddFeature(feature, 1, CUnicodeString(feature) + L"Comp");
   }
-  package.AddFeature(L"Off", 0);
-  package.AddComponent(L"OffComp", L"Off");
+  package.AddFeature(L"Off", 0, L"OffComp");
   Open(true);
   const struct {
     const wchar_t *remove, *addLocal;

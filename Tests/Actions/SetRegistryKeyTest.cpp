@@ -1,6 +1,5 @@
-// The registry actions: roots chosen by text, removal in both views with the parent clean-up, the
-// uninstall entry, the saved-registry file byte for byte, and the installation records. The demo
-// package's saved settings across a real upgrade and removal are Tests/EndToEnd/lifecycle-install's.
+// The registry actions: roots by text, removal in both views, the uninstall entry, the saved-registry
+// file and the installation records. A real upgrade and removal are lifecycle-install's.
 #include "ActionTest.h"
 #include "ClassesRootKey.h"
 
@@ -75,6 +74,7 @@ class RemoveRegistryTest : public ::testing::Test {
     package.Open();
     return package.Call("RemoveRegistry");
   }
+  static const wchar_t* ViewName(RegistryView view) { return view == RegistryView::Thirty2 ? L"32" : L"64"; }
   static CUnicodeString Read(const CUnicodeString& key, const wchar_t* name, RegistryView view) {
     return RegistryText(HKEY_LOCAL_MACHINE, key, name, view);
   }
@@ -85,11 +85,13 @@ class RemoveRegistryTest : public ::testing::Test {
 };
 
 TEST_F(RemoveRegistryTest, AValueNameWinsOverASubKeyAndAKeyInUseStays) {
+  for (RegistryView view : kViews) SetRegistryText(HKEY_LOCAL_MACHINE, kApp, L"View", ViewName(view), view);
   EXPECT_EQ(Remove(kApp, L"", L"NoSuchValue", L""), 1603u);
   EXPECT_EQ(Remove(kApp, L"Sub", L"Gone", L""), 0u);
   for (RegistryView view : kViews) {
     EXPECT_EQ(Read(kApp, L"Gone", view), L"<missing>");
     EXPECT_EQ(Read(kApp + L"\\Sub\\Deep", L"", view), L"d");
+    EXPECT_EQ(Read(kApp, L"View", view), ViewName(view));  // each view keeps its own value
   }
 }
 
@@ -133,15 +135,9 @@ class KeepRegistryTest : public ::testing::Test {
                   std::initializer_list<std::tuple<int, CUnicodeString, const wchar_t*>> rows,
                   std::initializer_list<std::pair<int, CUnicodeString>> saved) {
     CTestPackage package;
-    package.Execute(
-        L"CREATE TABLE `Registry` (`Registry` CHAR(72) NOT NULL, `Root` SHORT NOT NULL, `Key` CHAR(255) NOT NULL, "
-        L"`Name` CHAR(255), `Value` LONGCHAR, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Registry`)");
     package.ImportTable(TableSchemaPath(L"OV_SaveReg"));
     package.AddProperty(L"SAVE_REG_FILE", file);
-    int id = 100;
-    for (const auto& [root, key, name] : rows)
-      package.Insert(L"Registry", {L"Registry", L"Root", L"Key", L"Name", L"Component_"},
-                     {L"reg" + CUnicodeString::FromInt(++id), root, key, name, L"Comp"});
+    for (const auto& [root, key, name] : rows) package.AddRegistryRow(root, key, name, CCell::Null());
     for (const auto& [root, prefix] : saved) package.Insert(L"OV_SaveReg", {L"Root", L"Registry"}, {root, prefix});
     package.Open();
     return package.Call("KeepRegistry_OV_SaveReg");

@@ -1,12 +1,9 @@
-// The shell-integration actions in a real installer session. The run actions start real children
-// (this program started as the test child), time-limited; the value, folder and open actions run
-// with the scripted user interface and the recording shell opener. The connection check is real
-// (a listening socket on 127.0.0.1 is the reachable address). Tests/EndToEnd/run-install runs them
-// under msiexec (the stored return code, the console log, the deferred run, the counted failure).
+// The shell-integration actions: the run actions with real children (time-limited), the value,
+// folder and open actions with the recording shell opener, a real connection check on 127.0.0.1.
+// Tests/EndToEnd/run-install runs them under msiexec.
 #include "ActionTest.h"
 #include "ChildProcessTest.h"
 #include "FakeSeams.h"
-#include "Files.h"
 #include "LocalListener.h"
 #include "TestChild.h"
 

@@ -1,7 +1,5 @@
-// The web configuration family in a real installer session, with the file-replacement fault hook and
-// the MSXML probe seam. The corpus in Tests/Data/webconfig is replayed: each input beside the bytes
-// the action must leave, or the merges it must refuse (see the README there). The merge across a
-// real major upgrade is Tests/EndToEnd/webconfig-install.
+// The web configuration family with the file-replacement fault hook and the MSXML probe seam, replaying
+// the corpus in Tests/Data/webconfig (see its README). A real upgrade is webconfig-install's.
 #include "ActionTest.h"
 #include "ChildProcessTest.h"
 #include "WebConfig.h"
@@ -247,10 +245,8 @@ bool FakeProbe(const wchar_t* progId) {
 }  // namespace
 
 TEST_F(WebConfigTest, CheckAndSetMsxmlSkipsFeaturesOfAWorkingMsxml) {
-  for (const wchar_t* version : {L"3", L"4"}) {
-    package.AddFeature(CUnicodeString(L"XML") + version);
-    package.AddComponent(CUnicodeString(L"Xml") + version + L"Comp", CUnicodeString(L"XML") + version);
-  }
+  for (const wchar_t* version : {L"3", L"4"})
+    package.AddFeature(CUnicodeString(L"XML") + version, 1, CUnicodeString(L"Xml") + version + L"Comp");
   Open(true);
   Msi::CXmlDocumentProbeOverride seam{FakeProbe};
   const struct {
@@ -281,8 +277,7 @@ TIMED_CHILD_TEST(WebConfigRealMsxml, ProbeAndAction, 60000) {
   EXPECT_TRUE(Msi::XmlDocumentAvailable(L"Msxml2.DOMDocument.4.0"));
   EXPECT_FALSE(Msi::XmlDocumentAvailable(L"Orvant.NoSuchDocument.1.0"));
   CActionSession s;
-  s.package.AddFeature(L"XML3");
-  s.package.AddComponent(L"Xml3Comp", L"XML3");
+  s.package.AddFeature(L"XML3", 1, L"Xml3Comp");
   s.package.AddProperty(L"IS_MSXML3.DLL", L"C:\\windows\\system32\\msxml3.dll");
   s.Open(true);
   s.RunCases({{"CheckAndSetMSXML"}});

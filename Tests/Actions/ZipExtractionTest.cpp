@@ -1,7 +1,5 @@
-// The zip extraction actions in a real installer session: ZipExtract without its two paths,
-// OV_Zip_Extract by table rows and component states, the refusals. The happy path and a hostile
-// archive under msiexec are Tests/EndToEnd/zip-install; every hostile archive of the corpus is the
-// reader's (ZipCorpusTest).
+// The zip extraction actions: missing paths, table rows by component state, the refusals. The happy
+// path and a hostile archive under msiexec are zip-install's; hostile archives are ZipCorpusTest's.
 #include "ActionTest.h"
 
 using namespace TestSupport;
@@ -33,10 +31,7 @@ TEST_F(ZipExtractionTest, ZipExtractWithoutBothPathsTouchesNothing) {
 }
 
 TEST_F(ZipExtractionTest, TableRowsFollowComponentStatesAndEarlierRowsStay) {
-  package.AddFeature(L"Main");
-  package.AddComponent(L"MainComp", L"Main");
-  package.AddFeature(L"Off", 0);
-  package.AddComponent(L"OffComp", L"Off");
+  package.AddMainAndOffFeatures();
   package.ImportTable(TableSchemaPath(L"OV_Zip"));
   const std::vector<CUnicodeString> columns = {L"Id", L"Component", L"Source", L"Target"};
   package.Insert(L"OV_Zip", columns, {L"tree.zip", L"MainComp", L"TARGETDIR", L"INSTALLDIR"});

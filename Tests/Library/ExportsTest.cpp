@@ -1,5 +1,4 @@
 // The built DLL exports every name its module-definition file lists.
-#include <gtest/gtest.h>
 
 #include <sstream>
 

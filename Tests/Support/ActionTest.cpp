@@ -14,28 +14,6 @@ std::ostream& operator<<(std::ostream& out, const CStates& states) {
   return out << "(" << states.installed << ", " << states.action << ")";
 }
 
-CUnicodeString RegistryText(HKEY root, const CUnicodeString& key, const CUnicodeString& name, Vrn::RegistryView view) {
-  Vrn::CRegistryKey opened;
-  if (!opened.Open(root, key, Vrn::RegistryMode::Read, view)) return L"<no key>";
-  return opened.ReadString(name, L"<missing>");
-}
-
-void SetRegistryValue(HKEY root, const CUnicodeString& key, const CUnicodeString& name, DWORD type,
-                      std::string_view bytes, Vrn::RegistryView view) {
-  Vrn::CRegistryKey opened;
-  if (!opened.Open(root, key, Vrn::RegistryMode::Write, view)) throw std::runtime_error("cannot write " + key.ToUtf8());
-  opened.WriteValue(name, type, bytes.data(), static_cast<DWORD>(bytes.size()));
-}
-
-void SetRegistryText(HKEY root, const CUnicodeString& key, const CUnicodeString& name, const CUnicodeString& value,
-                     Vrn::RegistryView view) {
-  SetRegistryValue(root, key, name, REG_SZ, Utf16(value.View()) + std::string(2, '\0'), view);
-}
-
-std::string Utf16(std::wstring_view text) {
-  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
-}
-
 uint32_t InstallationCount() {
   return Vrn::StrictInteger<uint32_t>(RegistryText(HKEY_LOCAL_MACHINE, Msi::kMutexCounterKey, L"InstallationCount"))
       .value_or(0);
@@ -74,9 +52,10 @@ bool FixedFreeSpace(const wchar_t*, uint64_t& bytes) {
 }  // namespace
 
 CFreeSpaceOverride::CFreeSpaceOverride(uint64_t bytes) : m_previous(Vrn::SetFreeSpaceQuery(FixedFreeSpace)) {
-  g_freeBytes = bytes;
+  Set(bytes);
 }
 CFreeSpaceOverride::~CFreeSpaceOverride() { Vrn::SetFreeSpaceQuery(m_previous); }
+void CFreeSpaceOverride::Set(uint64_t bytes) { g_freeBytes = bytes; }
 
 CCurrentDirectory::CCurrentDirectory(const CUnicodeString& folder) {
   wchar_t previous[MAX_PATH];

@@ -73,17 +73,6 @@ struct CActionCase {
   CAnswers answers{};
 };
 
-// Registry values, by default in the 64-bit view: a value as text ("<missing>" without the value,
-// "<no key>" without the key), and values written as REG_SZ (with its terminator) or as raw bytes.
-CUnicodeString RegistryText(HKEY root, const CUnicodeString& key, const CUnicodeString& name,
-                            Vrn::RegistryView view = Vrn::RegistryView::Sixty4);
-void SetRegistryText(HKEY root, const CUnicodeString& key, const CUnicodeString& name, const CUnicodeString& value,
-                     Vrn::RegistryView view = Vrn::RegistryView::Sixty4);
-void SetRegistryValue(HKEY root, const CUnicodeString& key, const CUnicodeString& name, DWORD type,
-                      std::string_view bytes, Vrn::RegistryView view = Vrn::RegistryView::Sixty4);
-// The UTF-16 bytes of a text (no terminator).
-std::string Utf16(std::wstring_view text);
-
 // "InstallationCount"; 0 when it is missing or not a number.
 uint32_t InstallationCount();
 
@@ -102,11 +91,12 @@ std::ostream& operator<<(std::ostream& out, const CStates& states);
 CStates FeatureStates(MSIHANDLE session, const CUnicodeString& feature);
 CStates ComponentStates(MSIHANDLE session, const CUnicodeString& component);
 
-// Answers every free-space question with a fixed number of bytes for the object's lifetime.
+// Answers every free-space question with a number of bytes (until Set) for the object's lifetime.
 class CFreeSpaceOverride {
  public:
   explicit CFreeSpaceOverride(uint64_t bytes);
   ~CFreeSpaceOverride();
+  void Set(uint64_t bytes);
   CFreeSpaceOverride(const CFreeSpaceOverride&) = delete;
   CFreeSpaceOverride& operator=(const CFreeSpaceOverride&) = delete;
 

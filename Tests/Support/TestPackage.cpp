@@ -64,6 +64,11 @@ constexpr wchar_t kFeatureComponentsTable[] =
     L"CREATE TABLE `FeatureComponents` (`Feature_` CHAR(38) NOT NULL, `Component_` CHAR(72) NOT NULL "
     L"PRIMARY KEY `Feature_`, `Component_`)";
 
+constexpr wchar_t kRegistryTable[] =
+    L"CREATE TABLE `Registry` (`Registry` CHAR(72) NOT NULL, `Root` SHORT NOT NULL, `Key` CHAR(255) NOT NULL "
+    L"LOCALIZABLE, `Name` CHAR(255) LOCALIZABLE, `Value` LONGCHAR LOCALIZABLE, `Component_` CHAR(72) NOT NULL "
+    L"PRIMARY KEY `Registry`)";
+
 Vrn::CUnicodeString NewGuid() {
   GUID guid;
   CoCreateGuid(&guid);
@@ -158,9 +163,15 @@ void CTestPackage::EnsureTable(const wchar_t* name, const wchar_t* createSql) {
   if (MsiDatabaseIsTablePersistentW(m_database, name) == MSICONDITION_NONE) Execute(createSql);
 }
 
-void CTestPackage::AddFeature(const Vrn::CUnicodeString& feature, int level) {
+void CTestPackage::AddFeature(const Vrn::CUnicodeString& feature, int level, const Vrn::CUnicodeString& component) {
   EnsureTable(L"Feature", kFeatureTable);
   Insert(L"Feature", {L"Feature", L"Title", L"Display", L"Level", L"Attributes"}, {feature, feature, 1, level, 0});
+  if (!component.IsEmpty()) AddComponent(component, feature);
+}
+
+void CTestPackage::AddMainAndOffFeatures() {
+  AddFeature(L"Main", 1, L"MainComp");
+  AddFeature(L"Off", 0, L"OffComp");
 }
 
 void CTestPackage::AddComponent(const Vrn::CUnicodeString& component, const Vrn::CUnicodeString& feature) {
@@ -169,6 +180,13 @@ void CTestPackage::AddComponent(const Vrn::CUnicodeString& component, const Vrn:
   Insert(L"Component", {L"Component", L"ComponentId", L"Directory_", L"Attributes"},
          {component, NewGuid(), L"INSTALLDIR", 0});
   Insert(L"FeatureComponents", {L"Feature_", L"Component_"}, {feature, component});
+}
+
+void CTestPackage::AddRegistryRow(int root, const Vrn::CUnicodeString& key, const CCell& name, const CCell& value,
+                                  const Vrn::CUnicodeString& component) {
+  EnsureTable(L"Registry", kRegistryTable);
+  Insert(L"Registry", {L"Registry", L"Root", L"Key", L"Name", L"Value", L"Component_"},
+         {L"reg" + Vrn::CUnicodeString::FromInt(++m_registryRows), root, key, name, value, component});
 }
 
 MSIHANDLE CTestPackage::Open(bool runCosting) {

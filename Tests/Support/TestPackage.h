@@ -55,9 +55,15 @@ class CTestPackage {
               const std::vector<CCell>& cells);
   // Imports an .idt file (for example a schema of Packages/Tables).
   void ImportTable(const Vrn::CUnicodeString& idtPath);
-  // A top-level feature (level 1 installs it by default) and a component in INSTALLDIR belonging to it.
-  void AddFeature(const Vrn::CUnicodeString& feature, int level = 1);
+  // A top-level feature (level 1 installs it by default), with a component of that name when given;
+  // a component in INSTALLDIR belonging to a feature.
+  void AddFeature(const Vrn::CUnicodeString& feature, int level = 1, const Vrn::CUnicodeString& component = L"");
   void AddComponent(const Vrn::CUnicodeString& component, const Vrn::CUnicodeString& feature);
+  // "Main" with "MainComp", installed by default, and "Off" (level 0) with "OffComp".
+  void AddMainAndOffFeatures();
+  // A row of the installer's Registry table (made on first use), keyed "reg1", "reg2", ...
+  void AddRegistryRow(int root, const Vrn::CUnicodeString& key, const CCell& name, const CCell& value,
+                      const Vrn::CUnicodeString& component = L"MainComp");
 
   // ---- Session ----
   // Commits the database and opens it as a package; with costing, feature and component states
@@ -78,6 +84,7 @@ class CTestPackage {
   void EnsureTable(const wchar_t* name, const wchar_t* createSql);
 
   CTempFolder m_folder;
+  int m_registryRows = 0;
   Vrn::CUnicodeString m_path;
   MSIHANDLE m_database = 0;
   MSIHANDLE m_session = 0;

@@ -1,5 +1,4 @@
 // Exception texts, the file-error cause table and internal checks.
-#include <gtest/gtest.h>
 
 #include "CoreFixtures.h"
 #include "Errors.h"

@@ -1,12 +1,9 @@
 // Tests of the core file services in a private temporary folder.
-#include <gtest/gtest.h>
 
-#include <functional>
 #include <set>
 #include <string>
 #include <thread>
 #include <tuple>
-#include <vector>
 
 #include "CoreFixtures.h"
 #include "Files.h"

@@ -1,7 +1,5 @@
 // Tests of Vrn::CRegistryKey against the real registry of the Wine prefix, with private roots.
-#include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <tuple>
 
@@ -39,11 +37,8 @@ class RegistryKeyTest : public ::testing::Test {
   CRegistryKey m_key;
 };
 
-std::string Utf16Bytes(std::wstring_view text) {
-  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
-}
 // The text followed by its terminating zero, as RegSetValueExW callers normally store it.
-std::string Terminated(std::wstring_view text) { return Utf16Bytes(text) + std::string(2, '\0'); }
+std::string Terminated(std::wstring_view text) { return TestSupport::Utf16(text) + std::string(2, '\0'); }
 
 std::unique_ptr<Vrn::CCheckException> CatchCantWrite(const std::function<void()>& body) {
   auto raised = TestSupport::CatchRaised<Vrn::CCheckException>(body);
@@ -59,7 +54,7 @@ TEST_F(RegistryKeyTest, ReadStringFollowsTypeSizeAndTerminatorRules) {
       // type, stored bytes, text read (null: the default)
       {REG_SZ, Terminated(long200), long200.c_str()},
       {REG_SZ, Terminated(exactly63), exactly63.c_str()},
-      {REG_SZ, Utf16Bytes(L"whole"), L"whole"},  // no terminator
+      {REG_SZ, TestSupport::Utf16(L"whole"), L"whole"},  // no terminator
       {REG_SZ, Terminated(std::wstring_view(L"ab\0cd", 5)), L"ab"},
       {REG_EXPAND_SZ, Terminated(L"%TEMP%\\x"), L"%TEMP%\\x"},
       {REG_SZ, "", nullptr},
