@@ -1,35 +1,10 @@
 // The real account and directory services under Wine, each in a time-limited child: what Wine
-// lacks fails cleanly; then the actions once in a real session with no service replaced.
+// lacks fails cleanly; then the actions once in a real session with no service replaced (the real
+// logon, rights, join state and elevation).
 #include "ActionTest.h"
 #include "ChildProcessTest.h"
 
 using namespace TestSupport;
-
-namespace {
-
-// Root's SID as LookupAccountNameW gives it.
-std::vector<BYTE> RootSid() {
-  std::vector<BYTE> sid(256);
-  DWORD sidSize = 256, domainSize = 64;
-  wchar_t domain[64];
-  SID_NAME_USE use{};
-  EXPECT_TRUE(::LookupAccountNameW(nullptr, L"root", sid.data(), &sidSize, domain, &domainSize, &use));
-  return sid;
-}
-
-}  // namespace
-
-TIMED_CHILD_TEST(RealAccountServices, LogonRightsJoinElevation, 60000) {
-  Accounts::CLogonService().LogonAsService(L"root", L".", L"any password");  // Wine accepts every logon
-  std::vector<BYTE> sid = RootSid();
-  Accounts::CAccountRights rights;
-  EXPECT_FALSE(rights.HoldsServiceLogonRight(sid.data()));  // Wine's enumeration is always empty
-  rights.AddServiceLogonRight(sid.data());
-  EXPECT_FALSE(Accounts::CJoinState().JoinedDomain().has_value());  // a workgroup
-  Accounts::CElevation elevation;
-  EXPECT_TRUE(elevation.UserIsAdministrator());
-  EXPECT_EQ(elevation.TokenElevationType(), std::optional<DWORD>(2));
-}
 
 TIMED_CHILD_TEST(RealAccountServices, ServiceManager, 60000) {
   Accounts::CServiceControl services;

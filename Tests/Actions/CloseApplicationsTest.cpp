@@ -1,11 +1,9 @@
-// Application closing and the installer mutex with the fake clock and the scripted desktop; the real
-// clock in a timed child. The silent install and a real installation's mutex are mutex-install's.
-#include <atomic>
+// Application closing and the installer mutex with the fake clock and the scripted desktop. The
+// silent install and a real installation's mutex (released by the real clock) are mutex-install's.
 #include <thread>
 
 #include "ActionFrame.h"
 #include "ActionTest.h"
-#include "ChildProcessTest.h"
 #include "FakeDesktop.h"
 #include "Mutex.h"
 
@@ -280,29 +278,4 @@ TEST(InstallerMutexState, OneHolderAmongConcurrentCalls) {
     Msi::ReleaseInstallerMutex();
     ASSERT_FALSE(Msi::HoldsInstallerMutex() || MutexExists(name)) << "round " << round;
   }
-}
-
-// The real clock: the action waits in its own thread until another increment, checked once a second.
-TIMED_CHILD_TEST(InstallerMutexRealClock, ReleasedByAnotherIncrement, 60000) {
-  CMachineIsolation isolation;
-  CTestPackage package;
-  const CUnicodeString name = MutexName(L"Global", L"RealClock");
-  package.AddProperty(L"OV_InstallerGlobalMutexName", name);
-  const MSIHANDLE session = package.Open();
-  std::atomic<UINT> result{1};
-  std::atomic<bool> done{false};
-  std::thread waiter([&] {
-    result = CallAction("CreateInstallerMutex", session);
-    done = true;
-  });
-  for (int i = 0; i < 200 && !MutexExists(name); ++i) ::Sleep(50);
-  // The waiter reads its start value just after creating the mutex, so an increment may come before
-  // it; the next one then ends the wait (checked once a second).
-  for (int attempt = 0; attempt < 10 && !done; ++attempt) {
-    EXPECT_EQ(CallAction("WriteInstallationCountToRegistry", session), 0u);
-    for (int i = 0; i < 60 && !done; ++i) ::Sleep(50);
-  }
-  waiter.join();
-  EXPECT_EQ(result, 0u);
-  EXPECT_FALSE(MutexExists(name));
 }

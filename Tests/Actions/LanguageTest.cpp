@@ -1,7 +1,6 @@
 // The interface-language actions: the language table, the transform's language, the display check
 // and the choice of "UILang<n>" features. A real install is Tests/EndToEnd/features-install's.
 #include "ActionTest.h"
-#include "ChildProcessTest.h"
 #include "FakeSeams.h"
 #include "Language.h"
 #include "LocaleSupport.h"
@@ -114,13 +113,6 @@ TEST_F(LanguageActionsTest, DisplayCheckWarnsOnceThenPasses) {
             step(L"-1", L"Yes", 0, false, L""),  // the latch is taken before the id is checked against the table
             step(L"70", L"", 1603, false, L""),  // outside the table
             step(L"abc", L"Yes", 1603, false, L"Yes")});
-}
-
-// The real locale query: Wine reports every real locale as installed, and the empty LCID as not.
-TIMED_CHILD_TEST(LanguageReal, LocaleSupport, 60000) {
-  EXPECT_TRUE(Msi::CanDisplayLanguage(1));
-  EXPECT_TRUE(Msi::CanDisplayLanguage(69));
-  EXPECT_FALSE(Msi::CanDisplayLanguage(12));
 }
 
 class LanguageFeaturesTest : public LanguageActionsTest {

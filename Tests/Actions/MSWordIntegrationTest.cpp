@@ -98,8 +98,8 @@ TEST_F(WordIntegrationTest, StartupFolderFollowsTheVersionAndTheFirstWritableCan
     s.Open();
     s.RunCases({{"GetWordStartUpPathAndTemplateName",
                  {},
-                 {{L"WordStartUpPath", *c.expected ? folder / c.expected : CUnicodeString()},
-                  {L"WordTemplate", c.templateName}}}});
+                 L"WordStartUpPath=" + (*c.expected ? folder / c.expected : CUnicodeString()) + L"|WordTemplate=" +
+                     c.templateName}});
     EXPECT_TRUE(!*c.expected || Vrn::DirectoryExists(folder / c.expected));
   }
 }

@@ -39,13 +39,6 @@ ULONG OpenHandleCount() {
 
 }  // namespace
 
-TEST(ProcessLauncher, EmptyCommandLinesAreInternalErrors) {
-  DWORD exitCode = 0;
-  EXPECT_TRUE(CatchRaised<Vrn::CInternalError>([&] { LaunchProcess(L"", exitCode, kShowDefault, true); }));
-  EXPECT_TRUE(CatchRaised<Vrn::CInternalError>([&] { LaunchProcessAsNormalUser(L"", exitCode, kShowDefault, true); }));
-  EXPECT_TRUE(CatchRaised<Vrn::CInternalError>([&] { CreateConsoleProcess(L"", exitCode, L""); }));
-}
-
 // The real Safer token: Wine gives a token that cannot start anything; Windows starts the child.
 TIMED_CHILD_TEST(ProcessLauncherReal, NormalUserTokenFromWindows, 60000) {
   DWORD exitCode = 77;

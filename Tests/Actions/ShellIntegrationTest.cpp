@@ -73,10 +73,8 @@ TIMED_CHILD_TEST(ShellIntegrationReal, RunWithMessageAsUserAndPowerShell, 120000
   // The format's other "%" stay text; PS_PATH fills the first place, RunPSCmd the second.
   CTempFolder folder;
   s.RunCases({{"RunPS",
-               {{L"RunPSCmdMain", L"%s print=[%d%n%%%x] exit=%s"},
-                {L"PS_PATH", TestChildCommand(L"")},
-                {L"RunPSCmd", L"6"},
-                {L"RunPSCmdLog", folder / L"out.log"}},
+               L"RunPSCmdMain=%s print=[%d%n%%%x] exit=%s|PS_PATH=" + TestChildCommand(L"") +
+                   L"|RunPSCmd=6|RunPSCmdLog=" + folder / L"out.log",
                L"RunPSExitCode=6"}});
   EXPECT_EQ(ReadBytes(folder / L"out.log"), "[%d%n%%%x]");
   s.RunCases(
@@ -88,6 +86,7 @@ TIMED_CHILD_TEST(ShellIntegrationReal, RunWithMessageAsUserAndPowerShell, 120000
         {{L"RunPSExitCode", L"4294967295"}},
         1603},
        {"RunConsole", {{L"RunConsoleCmd", kMissingProgram}}, {{L"RunConsoleExitCode", L"4294967295"}}, 1603},
+       {"RunConsole", L"RunConsoleCmd=", L"", 1603},
        {"RunPS", {{L"RunPSCmdMain", L""}}, {}, 1603}});
 }
 

@@ -172,9 +172,7 @@ TEST_F(WebConfigTest, UpgradeMergeRefusesBadInputAndLeavesTheFileAlone) {
             {"UpdateWebConfigs_Prepare", L"UWC_List=Web|UWC_MainFolder=", L"", 1603},
             {"UpdateWebConfigs_Prepare", L"UWC_MainFolder=Apps|IISROOTFOLDER=", L"", 1603},
             {"UpdateWebConfigs_Prepare",
-             {{L"IISROOTFOLDER", folder.Path()}, {L"UWC_List", L"Web,..\\..\\Windows"}, {L"UWC_TempDir", L""}},
-             L"UWC_TempDir=",
-             1603},
+             L"IISROOTFOLDER=" + folder.Path() + L"|UWC_List=Web,..\\..\\Windows|UWC_TempDir=", L"UWC_TempDir=", 1603},
             {"UpdateWebConfigs_Prepare", L"UWC_List=C:Web", L"UWC_TempDir=", 1603},
             {"UpdateWebConfigs_Make", L"", L"", 1603},
             {"UpdateWebConfigs_Copy", L"", L"", 1603}});

@@ -23,7 +23,9 @@
 #include "FakeSeams.h"
 #include "Files.h"
 #include "MessageHandlers.h"
+#include "MsiHandle.h"
 #include "Setup.h"
+#include "TestSupport.h"
 #include "VrnWindows.h"
 // msi headers after windows.h
 #include <msi.h>
@@ -105,15 +107,7 @@ void Watch(ULONGLONG limitMs) {
 }
 
 std::string LogBytes(const Vrn::CUnicodeString& path) {
-  std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read) bytes.append(buffer, read);
-  CloseHandle(file);
-  return bytes;
+  return Vrn::FileExists(path) ? TestSupport::ReadBytes(path) : std::string();
 }
 
 // What the call appended to the log must be pieces that each start with the byte-order mark,
@@ -139,30 +133,23 @@ std::string LogFault(const std::string& bytes, size_t from) {
   return {};
 }
 
-struct CSession {
-  MSIHANDLE handle = 0;
-  ~CSession() {
-    if (handle) MsiCloseHandle(handle);
-  }
-};
-
 // One call in a fresh session; returns the number of faults found (a hang or crash ends the process).
 int Call(const wchar_t* package, UINT(__stdcall* action)(MSIHANDLE), const std::vector<std::wstring>& properties,
          const std::wstring* value) {
-  CSession session;
-  if (const UINT opened = MsiOpenPackageExW(package, MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE, &session.handle)) {
+  Msi::CMsiHandle session;
+  if (const UINT opened = MsiOpenPackageExW(package, MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE, session.Put())) {
     std::printf("FAILED: %s: cannot open the package (installer error %u)\n", g_action.c_str(), opened);
     return 1;
   }
   if (value)
-    for (const std::wstring& name : properties) MsiSetPropertyW(session.handle, name.c_str(), value->c_str());
+    for (const std::wstring& name : properties) MsiSetPropertyW(session.Get(), name.c_str(), value->c_str());
   // Costed, so that feature, component and directory states exist (a hostile value may stop costing).
   for (const wchar_t* step : {L"CostInitialize", L"FileCost", L"CostFinalize"})
-    if (MsiDoActionW(session.handle, step) != ERROR_SUCCESS) break;
+    if (MsiDoActionW(session.Get(), step) != ERROR_SUCCESS) break;
   const Vrn::CUnicodeString logFile = Msi::CustomActionLog().FileName();
   const size_t logBefore = LogBytes(logFile).size();
   g_callStarted = GetTickCount64();
-  const UINT result = action(session.handle);
+  const UINT result = action(session.Get());
   g_callStarted = 0;
   int faults = 0;
   if (result != ERROR_SUCCESS && result != ERROR_INSTALL_USEREXIT && result != ERROR_INSTALL_FAILURE) {
