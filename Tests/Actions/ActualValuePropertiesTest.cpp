@@ -50,23 +50,22 @@ class AddRegistryInDeinstallTest : public ActionTest {
 
 // The machine records of a per-machine removal are Tests/EndToEnd/tables-install's.
 TEST_F(AddRegistryInDeinstallTest, WritesTheRecordsWhoseConditionHolds) {
-  const struct {
-    const wchar_t *root, *name;
-    HKEY written;  // null: nothing written
-  } cases[] = {
+  // root text, record name, the root written (null: none)
+  const std::tuple<const wchar_t*, const wchar_t*, HKEY> cases[] = {
       {L"2", L"Yes", HKEY_LOCAL_MACHINE}, {L"2", L"LowerNo", nullptr},  // its condition is "no"
       {L"abc", L"NotANumber", nullptr},   {L"7", L"Seven", nullptr},
       {L"1", L"User", HKEY_CURRENT_USER}, {L"-1", L"PerUserInstall", HKEY_CURRENT_USER},  // ALLUSERS is not set
   };
   package.AddProperties(L"C_YES=Yes|C_NO=no");
-  for (const auto& c : cases) AddRecord(c.root, c.name, c.name == std::wstring_view(L"LowerNo") ? L"C_NO" : L"C_YES");
+  for (const auto& [root, name, written] : cases)
+    AddRecord(root, name, name == std::wstring_view(L"LowerNo") ? L"C_NO" : L"C_YES");
   Open();
   RunCases({{"AddRegistryInDeinstall"}});
-  for (const auto& c : cases)
+  for (const auto& [rootText, name, written] : cases)
     for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
-      EXPECT_EQ(RegistryText(root, kKey, c.name),
-                root == c.written ? CUnicodeString(L"value of ") + c.name : CUnicodeString(L"<missing>"))
-          << c.name << (root == HKEY_LOCAL_MACHINE ? " in HKLM" : " in HKCU");
+      EXPECT_EQ(RegistryText(root, kKey, name),
+                root == written ? CUnicodeString(L"value of ") + name : CUnicodeString(L"<missing>"))
+          << name << (root == HKEY_LOCAL_MACHINE ? " in HKLM" : " in HKCU");
   // A root that is another number is logged as skipped; one that is not a number is not.
   EXPECT_TRUE(Logged(L"Registry root 7 is not supported"));
   EXPECT_FALSE(Logged(L"Registry root abc"));

@@ -74,15 +74,12 @@ TEST(InstallActionExtended, FollowsTheChainOfTheInstalledState) {
   using enum Msi::FeatureArgDecision;
   constexpr int U = INSTALLSTATE_UNKNOWN, V = INSTALLSTATE_ADVERTISED, A = INSTALLSTATE_ABSENT, L = INSTALLSTATE_LOCAL,
                 S = INSTALLSTATE_SOURCE, D = INSTALLSTATE_DEFAULT;
-  const struct {
-    int installed, action;
-    Msi::FeatureArgDecision decision;
-  } cases[] = {
+  const std::tuple<int, int, Msi::FeatureArgDecision> cases[] = {
       {A, U, StaysAbsent}, {A, V, Remove},     {V, L, Install},     {U, V, Remove},     {U, D, NoDecision},
       {U, S, NoDecision},  {L, V, Remove},     {L, L, Install},     {L, U, NoDecision}, {D, V, NoDecision},
       {D, A, Remove},      {S, L, NoDecision}, {-6, L, NoDecision},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(Msi::InstallActionExtended(c.installed, c.action), c.decision)
-        << "installed " << c.installed << ", action " << c.action;
+  for (const auto& [installed, action, decision] : cases)
+    EXPECT_EQ(Msi::InstallActionExtended(installed, action), decision)
+        << "installed " << installed << ", action " << action;
 }

@@ -29,12 +29,8 @@ TEST_F(CheckMaskedEditTest, ValidatesEveryAssignedName) {
   package.AddProperties(
       L"MT_CMDLINE_InvalidArg=Unknown %0 in %1|MT_CMDLINE_Bad=Empty name in %1|CMDLINE_ARG_LIST=LANG;Lang;SERVER");
   Open();
-  const struct {
-    const wchar_t* launched;
-    CUnicodeString commandLine;
-    const wchar_t* ignoreList;
-    const wchar_t* shown;  // nullptr when it passes
-  } cases[] = {
+  // shown: nullptr when it passes
+  const std::tuple<const wchar_t*, CUnicodeString, const wchar_t*, const wchar_t*> cases[] = {
       {L"", L"EVIL=1", L"", nullptr},  // not from the launcher: the registry is not read
       {L"1", L"INSTALLDIR=\"C:\\My App\" LANG=1", L"", nullptr},
       {L"1", L"lang=1 server=x", L"", nullptr},                                            // names in any case
@@ -44,12 +40,12 @@ TEST_F(CheckMaskedEditTest, ValidatesEveryAssignedName) {
       {L"1", L"LANG=\"a=b\"", L"", L"Unknown \"a in LANG=\"a=b\""},
       {L"1", L"A= =1", L"A", L"Empty name in A= =1"},
   };
-  for (const auto& c : cases) {
-    StoreCommandLine(L"SOFTWARE\\Orvant\\Setup", c.commandLine);
+  for (const auto& [launched, commandLine, ignoreList, shown] : cases) {
+    StoreCommandLine(L"SOFTWARE\\Orvant\\Setup", commandLine);
     RunCases({{"CheckCMDLINE",
-               {{L"LAUNCH_FROM_SETUP", c.launched}, {L"CMDLINE_ARG_IGNORE_LIST", c.ignoreList}},
-               {{L"CMDLINE_OK", c.shown ? L"" : L"Yes"}},
-               c.shown ? 1603u : 0u,
-               c.shown ? CBoxes{CBox{c.shown, MB_ICONWARNING}} : CBoxes{}}});
+               {{L"LAUNCH_FROM_SETUP", launched}, {L"CMDLINE_ARG_IGNORE_LIST", ignoreList}},
+               {{L"CMDLINE_OK", shown ? L"" : L"Yes"}},
+               shown ? 1603u : 0u,
+               shown ? CBoxes{CBox{shown, MB_ICONWARNING}} : CBoxes{}}});
   }
 }

@@ -88,25 +88,19 @@ TEST_F(CheckPortTest, CheckPortByTableTakesTheAlternativeOrNamesTheConflict) {
   const CUnicodeString free = FreePort();
   AddPortRow(L"1", L"WEB_PORT", L"MainComp", L"Web");
   AddPortRow(L"2", L"API_PORT", L"MainComp", L"Api");
-  AddPortRow(L"3", L"OFF_PORT", L"OffComp", L"Off");  // never checked: not installed
+  AddPortRow(L"3", L"OFF_PORT", L"OffComp", L"Off");
   Open(true);
-  const auto byTable = [&](const CUnicodeString& api, const CUnicodeString& old, const CUnicodeString& select,
-                           const wchar_t* ok, const CUnicodeString& web, const CUnicodeString& selectAfter,
-                           const wchar_t* site) {
-    return CActionCase{
-        "CheckPortByTable",
-        {{L"WEB_PORT", busy.Text()},
-         {L"API_PORT", api},
-         {L"OLD_WEB_PORT", old},
-         {L"OFF_PORT", busy.Text()},
-         {L"SELECT_PORT", select},
-         {L"SELECT_SITE_NAME", L""}},
-        {{L"ALL_PORTS_IS_OK", ok}, {L"WEB_PORT", web}, {L"SELECT_PORT", selectAfter}, {L"SELECT_SITE_NAME", site}}};
+  // WEB_PORT is busy and stays; the not installed row's port is never checked.
+  Set(L"WEB_PORT=" + busy.Text() + L"|API_PORT=" + free + L"|OFF_PORT=" + busy.Text());
+  const auto byTable = [&](const CUnicodeString& old, const CUnicodeString& select, const CUnicodeString& ok,
+                           const CUnicodeString& selectAfter, const wchar_t* site) {
+    return CActionCase{"CheckPortByTable", L"OLD_WEB_PORT=" + old + L"|SELECT_PORT=" + select + L"|SELECT_SITE_NAME=",
+                       L"ALL_PORTS_IS_OK=" + ok + L"|WEB_PORT=" + busy.Text() + L"|SELECT_PORT=" + selectAfter +
+                           L"|SELECT_SITE_NAME=" + site};
   };
-  RunCases({byTable(free, L"", free, L"", busy.Text(), free, L"Web"),  // the alternative is another row's port
-            byTable(free, L"", L"x", L"", busy.Text(), busy.Text(), L"Web"),
-            byTable(free, L"", otherBusy.Text(), L"", busy.Text(), otherBusy.Text(), L"Web"),
-            byTable(free, busy.Text(), L"", L"Yes", busy.Text(), L"", L"")});  // the old value is accepted untested
+  RunCases({byTable(L"", free, L"", free, L"Web"),  // the alternative is another row's port
+            byTable(L"", L"x", L"", busy.Text(), L"Web"), byTable(L"", otherBusy.Text(), L"", otherBusy.Text(), L"Web"),
+            byTable(busy.Text(), L"", L"Yes", L"", L"")});  // the old value is accepted untested
   // The alternative is free and no row holds it, so the row takes it.
   RunCases({{"CheckPortByTable",
              {{L"WEB_PORT", busy.Text()}, {L"API_PORT", FreePort()}, {L"OLD_WEB_PORT", L""}, {L"SELECT_PORT", free}},
@@ -198,21 +192,18 @@ TEST_F(CheckPortTest, IsPortEnabledInFirewallReadsTheProfile) {
   Open();
   CFakeFirewall firewall;
   Msi::CFirewallOverride seam{firewall};
-  const struct {
-    Msi::COpenPortState state;
-    const wchar_t *firewallOn, *portEnabled;
-  } cases[] = {
+  const std::tuple<Msi::COpenPortState, const wchar_t*, const wchar_t*> cases[] = {
       {{std::nullopt, S_OK, true, true, true}, L"Yes", L"Yes"},
       {{std::nullopt, S_OK, true, true, false}, L"Yes", L""},
       {{std::nullopt, S_OK, false, false, false}, L"", L""},
       {{Msi::FirewallStep::CreateManager, Msi::kFirewallServiceNotRunning}, L"", L"unchanged"},
       {{Msi::FirewallStep::LocalPolicy, E_FAIL}, L"Yes", L"unchanged"},
   };
-  for (const auto& c : cases) {
-    firewall.openPortState = c.state;
+  for (const auto& [state, firewallOn, portEnabled] : cases) {
+    firewall.openPortState = state;
     RunCases({{"IsPortEnabledInFirewall",
                L"PortName= 8443|IsFirewallOn=|IsPortEnabled=unchanged",
-               {{L"IsFirewallOn", c.firewallOn}, {L"IsPortEnabled", c.portEnabled}}}});
+               {{L"IsFirewallOn", firewallOn}, {L"IsPortEnabled", portEnabled}}}});
   }
   RunCases({{"IsPortEnabledInFirewall", L"PortName=80a", L"", NotCounted(1603)}});
   EXPECT_EQ(firewall.queriedPorts, std::vector<uint32_t>(std::size(cases), 8443u));

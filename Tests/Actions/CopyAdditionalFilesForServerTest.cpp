@@ -76,8 +76,7 @@ TEST_F(ServerCopyTest, CopyFilesFromDiskToCompReadsTheNamedTable) {
   package.Insert(L"MyFiles", {L"FilesTemplate"}, {L"*.txt"});
   WriteText(folder / L"disk\\a.dic", "dic");
   WriteText(folder / L"disk\\b.txt", "txt");
-  package.AddProperty(L"COPY_SOURCE", folder / L"disk");
-  package.AddProperty(L"COPYDESTINATION", folder / L"dest");
+  package.AddProperties(L"COPY_SOURCE=" + folder / L"disk" + L"|COPYDESTINATION=" + folder / L"dest");
   Open();
   RunCases({{"CopyFilesFromDiskToComp", L"COPY_TABLE_NAME="}});  // the default table
   EXPECT_TRUE(Exists(folder / L"dest\\a.dic") && !Exists(folder / L"dest\\b.txt"));
@@ -127,8 +126,7 @@ TEST_F(ServerCopyTest, ParentSourceFolderAndItsOnePackage) {
 TEST_F(ServerCopyTest, OVCopyFileReplacesAndClearsReadOnly) {
   WriteText(folder / L"src.txt", "content");
   SetFileAttributesW((folder / L"src.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-  package.AddProperty(L"COPY_FILE_SRC", folder / L"src.txt");
-  package.AddProperty(L"COPY_FILE_DST", folder / L"dst.txt");
+  package.AddProperties(L"COPY_FILE_SRC=" + folder / L"src.txt" + L"|COPY_FILE_DST=" + folder / L"dst.txt");
   Open();
   EXPECT_EQ(package.Call("OVCopyFile"), 0u);
   EXPECT_EQ(ReadBytes(folder / L"dst.txt"), "content");

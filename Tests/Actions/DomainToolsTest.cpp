@@ -62,25 +62,20 @@ TEST_F(DomainToolsTest, DomainCredentialsBindOnlyWhenJoined) {
 // (through the message service, whose text reaches the log).
 TEST_F(DomainToolsTest, TransactionServiceAccount) {
   Set(L"MT_IncorrectMSDTCAccount=The transaction service runs under a wrong account");
-  const struct {
-    ServiceStep failed;
-    const wchar_t* account;
-    CResult result;  // a wrong account is a failure; a failed query is only refused
-    const wchar_t* logLine;
-  } cases[] = {
+  // A wrong account is a failure; a failed query is only refused.
+  const std::tuple<ServiceStep, const wchar_t*, CResult, const wchar_t*> cases[] = {
       {ServiceStep::Done, L"nt authority\\networkservice", 0, L"MSDTC account: nt authority\\networkservice\r\n"},
       {ServiceStep::Done, L"LocalSystem", 1603, L"MSDTC account: LocalSystem\r\n"},
       {ServiceStep::ManagerOpen, L"", NotCounted(1603), L"OpenSCManager failed\r\n"},
       {ServiceStep::ConfigData, L"", NotCounted(1603), L"QueryServiceConfig failed - 2\r\n"},
   };
-  for (const auto& c : cases) {
-    fakes.services.account = {c.failed, c.account};
+  for (const auto& [failed, account, result, logLine] : cases) {
+    fakes.services.account = {failed, account};
     for (const char* action : {"QueryMSDTCServiceUserInUI", "QueryMSDTCServiceUserInExecute"}) {
       const size_t logged = Log().Length();
-      RunCases({{action, L"", L"", c.result}});
-      EXPECT_TRUE(Logged(c.logLine, logged)) << Log(logged);
-      const bool told =
-          std::string_view(action).ends_with("InUI") && c.result.code != 0 && c.failed == ServiceStep::Done;
+      RunCases({{action, L"", L"", result}});
+      EXPECT_TRUE(Logged(logLine, logged)) << Log(logged);
+      const bool told = std::string_view(action).ends_with("InUI") && result.code != 0 && failed == ServiceStep::Done;
       EXPECT_EQ(Logged(L"wrong account", logged), told) << Log(logged);
     }
   }
@@ -88,14 +83,7 @@ TEST_F(DomainToolsTest, TransactionServiceAccount) {
 }
 
 TEST_F(DomainToolsTest, TransactionServiceStartedWhenStopped) {
-  const struct {
-    ServiceStep failed;
-    DWORD state;
-    bool startSucceeds;
-    UINT result;
-    bool startTried;
-    const wchar_t* stopped;
-  } cases[] = {
+  const std::tuple<ServiceStep, DWORD, bool, UINT, bool, const wchar_t*> cases[] = {
       {ServiceStep::Done, SERVICE_STOPPED, true, 0, true, L"FALSE"},
       {ServiceStep::Done, SERVICE_STOPPED, false, 0, true, L"TRUE"},
       {ServiceStep::Done, SERVICE_RUNNING, true, 0, false, L"unset"},
@@ -103,14 +91,14 @@ TEST_F(DomainToolsTest, TransactionServiceStartedWhenStopped) {
       {ServiceStep::Done, SERVICE_PAUSED, true, 0, true, L"FALSE"},
       {ServiceStep::Status, 0, true, 1603, false, L"unset"},
   };
-  for (const auto& c : cases) {
-    fakes.services.state = {c.failed, c.state};
-    fakes.services.startSucceeds = c.startSucceeds;
+  for (const auto& [failed, state, startSucceeds, result, startTried, stopped] : cases) {
+    fakes.services.state = {failed, state};
+    fakes.services.startSucceeds = startSucceeds;
     fakes.services.started.clear();
     RunCases({{"MSDTCServiceStatus",
                L"IS_MSDTCSERVICESTOPPED=unset",
-               {{L"IS_MSDTCSERVICESTOPPED", c.stopped}},
-               NotCounted(c.result)}});
-    EXPECT_EQ(fakes.services.started.size(), c.startTried ? 1u : 0u) << c.state;
+               {{L"IS_MSDTCSERVICESTOPPED", stopped}},
+               NotCounted(result)}});
+    EXPECT_EQ(fakes.services.started.size(), startTried ? 1u : 0u) << state;
   }
 }

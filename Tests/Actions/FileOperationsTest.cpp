@@ -7,18 +7,16 @@
 using namespace TestSupport;
 
 TEST(FileOperations, SplitsPathsAsWindowsDoes) {
-  const struct {
-    const wchar_t *path, *folder, *name, *folderWithoutDrive;
-  } cases[] = {
+  const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*> cases[] = {
       {L"C:\\a\\b.txt", L"C:\\a\\", L"b.txt", L"\\a\\"},
       {L"C:\\a\\b\\", L"C:\\a\\b\\", L"", L"\\a\\b\\"},
       {L"C:b.txt", L"C:", L"b.txt", L""},
       {L"\\\\srv\\share\\x.msi", L"\\\\srv\\share\\", L"x.msi", L"\\\\srv\\share\\"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Msi::PathFolderPart(c.path), c.folder) << Vrn::CUnicodeString(c.path);
-    EXPECT_EQ(Msi::PathNamePart(c.path), c.name) << Vrn::CUnicodeString(c.path);
-    EXPECT_EQ(Msi::PathFolderWithoutDrive(c.path), c.folderWithoutDrive) << Vrn::CUnicodeString(c.path);
+  for (const auto& [path, folder, name, folderWithoutDrive] : cases) {
+    EXPECT_EQ(Msi::PathFolderPart(path), folder) << Vrn::CUnicodeString(path);
+    EXPECT_EQ(Msi::PathNamePart(path), name) << Vrn::CUnicodeString(path);
+    EXPECT_EQ(Msi::PathFolderWithoutDrive(path), folderWithoutDrive) << Vrn::CUnicodeString(path);
   }
   EXPECT_EQ(Msi::SplitList(L"|a||b|", L'|'), (std::vector<CUnicodeString>{L"a", L"b"}));
 }

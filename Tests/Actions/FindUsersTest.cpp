@@ -9,20 +9,16 @@ TEST_F(FindUsersTest, PickerResultBecomesNameAndDistinguishedName) {
   const Accounts::CPickedObject alice{L"Alice Smith", L"LDAP://dc1.corp/CN=Alice Smith,OU=Staff,DC=corp"};
   const CProperties before{
       {L"UOG_DISPLAY_NAME", L"before"}, {L"UOG_DISTINGUISH_NAME", L"before"}, {L"IS_FINDUSERS", L"before"}};
-  const struct {
-    std::vector<Accounts::CPickedObject> picked;
-    std::optional<HRESULT> failure;
-    UINT result;
-  } refused[] = {
+  const std::tuple<std::vector<Accounts::CPickedObject>, std::optional<HRESULT>, UINT> refused[] = {
       {{}, std::nullopt, 0},                 // cancelled: nothing set
       {{alice, alice}, std::nullopt, 1603},  // single selection only
       {{{L"Bob", L"no-slash"}}, std::nullopt, 1603},
       {{}, E_ACCESSDENIED, 1603},
   };
-  for (const auto& c : refused) {
-    fakes.picker.picked = c.picked;
-    fakes.picker.failure = c.failure;
-    RunCases({{"FindUsers", before, before, c.result}});
+  for (const auto& [picked, failure, result] : refused) {
+    fakes.picker.picked = picked;
+    fakes.picker.failure = failure;
+    RunCases({{"FindUsers", before, before, result}});
   }
   fakes.picker.picked = {alice};
   fakes.picker.failure.reset();

@@ -59,28 +59,24 @@ TEST_F(FirewallRoutineTest, TableAddsRemovesAndSkipsByComponent) {
 
 TEST_F(FirewallRoutineTest, InterfaceChoiceByBuildAndVersion) {
   OpenWithRange(L"", false);
-  const struct {
-    const wchar_t* build;
-    Msi::CWindowsVersion version;
-    const wchar_t* ports;  // the rule's local ports; nullptr: three open ports
-    UINT result;
-  } cases[] = {
+  // ports: the rule's local ports; nullptr: three open ports
+  const std::tuple<const wchar_t*, Msi::CWindowsVersion, const wchar_t*, UINT> cases[] = {
       {L"7601", {5, 1, true}, L"8000-8002", 0},       // the build wins over the version
       {L"7100", {6, 1, true}, L"8000,8001,8002", 0},  // Windows 7 by its version
       {L"6002", {6, 0, false}, nullptr, 0},           // Server 2008: the older interface
       {L"1381", {4, 0, true}, L"", 1603},             // NT 4
       {L"76O1", {6, 1, true}, L"", 1603},
   };
-  for (const auto& c : cases) {
+  for (const auto& [build, version, ports, result] : cases) {
     firewall.rules.clear();
     firewall.openPorts.clear();
-    firewall.version = c.version;
-    RunCases({{"SetPortsToFirewallByTable", {{L"WindowsBuild", c.build}}, L"", c.result}});
-    if (c.result) {
+    firewall.version = version;
+    RunCases({{"SetPortsToFirewallByTable", {{L"WindowsBuild", build}}, L"", result}});
+    if (result) {
       EXPECT_TRUE(firewall.rules.empty() && firewall.openPorts.empty());
-    } else if (c.ports) {
+    } else if (ports) {
       ASSERT_EQ(firewall.rules.size(), 1u);
-      EXPECT_EQ(CFakeFirewall::RuleText(firewall.rules[0], Step::RuleLocalPorts), c.ports);
+      EXPECT_EQ(CFakeFirewall::RuleText(firewall.rules[0], Step::RuleLocalPorts), ports);
     } else {
       EXPECT_EQ(firewall.openPorts,
                 (std::vector<Msi::COpenPort>{{8000, 6, L"Range"}, {8001, 6, L"Range"}, {8002, 6, L"Range"}}));
@@ -120,11 +116,8 @@ TEST_F(FirewallRoutineTest, AddPortToFirewallProfilesAndBadPorts) {
   package.AddProperty(L"SFW_RULE", L"Rule");
   Open();
   Set(L"WindowsBuild=7601");
-  const struct {
-    const wchar_t *port, *last, *profiles;
-    long expectedProfiles;  // 0: the action fails and adds nothing
-    const wchar_t* ports;
-  } cases[] = {
+  // expectedProfiles 0: the action fails and adds nothing
+  const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*, long, const wchar_t*> cases[] = {
       {L"80", L"81", L"Private,Domain", 3, L"80-81"},
       {L"80", L"", L"Public", 4, L"80"},
       {L"80", L"", L"Public All", 0x7FFFFFFF, L"80"},
@@ -133,70 +126,60 @@ TEST_F(FirewallRoutineTest, AddPortToFirewallProfilesAndBadPorts) {
       {L"70000", L"", L"", 0, nullptr},
       {L"10", L"5", L"", 0, nullptr},
   };
-  for (const auto& c : cases) {
+  for (const auto& [port, last, profiles, expectedProfiles, ports] : cases) {
     firewall.rules.clear();
     RunCases({{"AddPortToFirewall",
-               {{L"SFW_PORT", c.port}, {L"SFW_PORT2", c.last}, {L"SFW_PROFILES", c.profiles}},
+               {{L"SFW_PORT", port}, {L"SFW_PORT2", last}, {L"SFW_PROFILES", profiles}},
                L"",
-               c.expectedProfiles ? 0u : 1603u}});
-    ASSERT_EQ(firewall.rules.size(), c.expectedProfiles ? 1u : 0u);
-    if (!c.expectedProfiles) continue;
-    EXPECT_EQ(CFakeFirewall::RuleNumber(firewall.rules[0], Step::RuleProfiles), c.expectedProfiles);
-    EXPECT_EQ(CFakeFirewall::RuleText(firewall.rules[0], Step::RuleLocalPorts), c.ports);
+               expectedProfiles ? 0u : 1603u}});
+    ASSERT_EQ(firewall.rules.size(), expectedProfiles ? 1u : 0u);
+    if (!expectedProfiles) continue;
+    EXPECT_EQ(CFakeFirewall::RuleNumber(firewall.rules[0], Step::RuleProfiles), expectedProfiles);
+    EXPECT_EQ(CFakeFirewall::RuleText(firewall.rules[0], Step::RuleLocalPorts), ports);
   }
 }
 
 TEST_F(FirewallRoutineTest, ApplicationRules) {
   package.AddProperties(L"AR2FW_Port=5000|AR2FW_Rule=App|AR2FW_Path=C:\\App\\app.exe|AR2FW_Desc=The app");
   Open();
-  const struct {
-    const wchar_t *port, *protocol, *direction;
-    std::vector<long> directions;  // one per rule added; -1: inbound default
-    long protocolNumber;
-    UINT result;
-  } cases[] = {
+  // directions: one per rule added; -1: inbound default
+  const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*, std::vector<long>, long, UINT> cases[] = {
       {L"Any", L"17", L"out", {2}, 17, 0},
       {L"5000", L"", L"OUT", {-1}, 6, 0},
       {L"5000", L"", L"both", {-1, 2}, 6, 0},
       {L"5000", L"tcp", L"", {}, 0, 1603},
   };
-  for (const auto& c : cases) {
+  for (const auto& [port, protocol, direction, directions, protocolNumber, result] : cases) {
     firewall.rules.clear();
     RunCases({{"AddRuleToFirewall",
-               {{L"AR2FW_Port", c.port}, {L"AR2FW_Protocol", c.protocol}, {L"AR2FW_Direction", c.direction}},
+               {{L"AR2FW_Port", port}, {L"AR2FW_Protocol", protocol}, {L"AR2FW_Direction", direction}},
                L"",
-               c.result}});
-    ASSERT_EQ(firewall.rules.size(), c.directions.size());
-    for (size_t i = 0; i < c.directions.size(); ++i) {
+               result}});
+    ASSERT_EQ(firewall.rules.size(), directions.size());
+    for (size_t i = 0; i < directions.size(); ++i) {
       const Msi::CRuleWrites& rule = firewall.rules[i];
-      EXPECT_EQ(CFakeFirewall::RuleNumber(rule, Step::RuleDirection), c.directions[i]);
-      EXPECT_EQ(CFakeFirewall::RuleNumber(rule, Step::RuleProtocol), c.protocolNumber);
-      EXPECT_EQ(CFakeFirewall::RuleText(rule, Step::RuleLocalPorts),
-                c.port == std::wstring_view(L"Any") ? L"" : c.port);
+      EXPECT_EQ(CFakeFirewall::RuleNumber(rule, Step::RuleDirection), directions[i]);
+      EXPECT_EQ(CFakeFirewall::RuleNumber(rule, Step::RuleProtocol), protocolNumber);
+      EXPECT_EQ(CFakeFirewall::RuleText(rule, Step::RuleLocalPorts), port == std::wstring_view(L"Any") ? L"" : port);
       EXPECT_EQ(CFakeFirewall::RuleText(rule, Step::RuleApplicationName), L"C:\\App\\app.exe");
       EXPECT_EQ(CFakeFirewall::RuleNumber(rule, Step::RuleProfiles), 0x7FFFFFFF);
     }
   }
   // Failures: COM or a text allocation only logged; any other step fails; never one half of a pair.
   Set(L"AR2FW_Protocol=|AR2FW_Direction=both");
-  const struct {
-    Step step;
-    HRESULT failure;
-    UINT result;
-    const wchar_t* logLine;
-  } failures[] = {
+  const std::tuple<Step, HRESULT, UINT, const wchar_t*> failures[] = {
       {Step::InitializeCom, E_UNEXPECTED, 0, L"Failed to initialize COM\r\nAddRuleToFirewall - End"},
       {Step::RuleName, E_OUTOFMEMORY, 0, L"SysAllocString failed\r\nFailed to add port to vista firewall"},
       {Step::RuleEnabled, E_ACCESSDENIED, 1603, nullptr},
       {Step::RuleDirection, E_ACCESSDENIED, 1603, nullptr},  // the outbound half only
   };
-  for (const auto& c : failures) {
+  for (const auto& [step, failure, result, logLine] : failures) {
     firewall.rules.clear();
-    firewall.failures = {{c.step, c.failure}};
+    firewall.failures = {{step, failure}};
     const size_t logged = Log().Length();
-    RunCases({{"AddRuleToFirewall", L"", L"", c.result}});
+    RunCases({{"AddRuleToFirewall", L"", L"", result}});
     EXPECT_TRUE(firewall.rules.empty());
-    EXPECT_TRUE(!c.logLine || Logged(c.logLine, logged)) << c.logLine;
+    EXPECT_TRUE(!logLine || Logged(logLine, logged)) << logLine;
   }
   firewall.failures.clear();
   RunCases({{"AddRuleToFirewall", L"AR2FW_Desc=", L"", 1603}});  // a required property is empty
@@ -217,12 +200,7 @@ TEST_F(FirewallRoutineTest, ProductRulesPortsAndPrograms) {
   // Each step: the action, a failing step, the open ports and programs afterwards, the log's last line.
   const char *addServer = "AddToFirewall_QuilletServer", *removeServer = "RemoveFromFirewall_QuilletServer",
              *addProgram = "AddImagedeskBRToFirewall", *removeProgram = "RemoveImagedeskBRFromFirewall";
-  const struct {
-    const char* action;
-    std::map<Step, HRESULT> failures;
-    size_t openPorts, applications;
-    const wchar_t* logLine;
-  } steps[] = {
+  const std::tuple<const char*, std::map<Step, HRESULT>, size_t, size_t, const wchar_t*> steps[] = {
       {addServer, {}, 1, 0, L"Port is now open in the firewall. Portnumber = 10020"},
       {addServer, {}, 1, 0, L"Port is already open in the firewall"},
       {"AddToFirewall_QuilletStation", {{Step::PutName, E_FAIL}}, 1, 0, L"put_Name failed. Exit Code = 0x80004005"},
@@ -235,13 +213,13 @@ TEST_F(FirewallRoutineTest, ProductRulesPortsAndPrograms) {
       {removeProgram, {{Step::RemoveApplication, E_FAIL}}, 1, 1, L"ExitCode = 0x80004005"},
       {removeProgram, {}, 1, 0, L""},
   };
-  for (const auto& step : steps) {
-    firewall.failures = step.failures;
-    RunCases({{step.action}});
-    EXPECT_EQ(firewall.openPorts.size(), step.openPorts) << step.action;
-    EXPECT_EQ(firewall.applications.size(), step.applications) << step.action;
-    const CUnicodeString line = step.logLine;
-    EXPECT_TRUE(Log().EndsWith(line + (line.IsEmpty() ? L"" : L"\r\n"))) << step.action;
+  for (const auto& [action, failures, openPorts, applications, logLine] : steps) {
+    firewall.failures = failures;
+    RunCases({{action}});
+    EXPECT_EQ(firewall.openPorts.size(), openPorts) << action;
+    EXPECT_EQ(firewall.applications.size(), applications) << action;
+    const CUnicodeString line = logLine;
+    EXPECT_TRUE(Log().EndsWith(line + (line.IsEmpty() ? L"" : L"\r\n"))) << action;
   }
   EXPECT_EQ(firewall.openPorts[0], (Msi::COpenPort{10021, 6, L"Quillet 10 Processing Station (processing station)"}));
   firewall.failures.clear();

@@ -18,18 +18,15 @@ class InstallHelperTest : public TestSupport::ActionTest {
 
 TEST_F(InstallHelperTest, UserInterfaceLevels) {
   const MSIHANDLE session = Open();
-  const struct {
-    const wchar_t* level;
-    bool silent, full;
-  } cases[] = {{L"2", true, false},
-               {L"3", false, false},
-               {L"5", false, true},
-               {L"37", false, true},  // only the low four bits count (0x25)
-               {L" 4 ", false, false}};
-  for (const auto& c : cases) {
-    package.SetProperty(L"UILevel", c.level);
-    EXPECT_EQ(IsSilentInstall(session), c.silent) << c.level;
-    EXPECT_EQ(IsFullUIInstall(session), c.full) << c.level;
+  const std::tuple<const wchar_t*, bool, bool> cases[] = {{L"2", true, false},
+                                                          {L"3", false, false},
+                                                          {L"5", false, true},
+                                                          {L"37", false, true},  // only the low four bits count (0x25)
+                                                          {L" 4 ", false, false}};
+  for (const auto& [level, silent, full] : cases) {
+    package.SetProperty(L"UILevel", level);
+    EXPECT_EQ(IsSilentInstall(session), silent) << level;
+    EXPECT_EQ(IsFullUIInstall(session), full) << level;
   }
   // A level that is not a number is an internal error, raised before any box.
   for (const wchar_t* level : {L"", L"0x5"}) {

@@ -31,17 +31,6 @@ TEST(LanguageTable, RowsAgreeWithTheSystemsLocales) {
   }
 }
 
-// Beyond the exact rows (above): the fallbacks to the primary language.
-TEST(LanguageTable, FindLanguageIdFallsBackToThePrimaryLanguage) {
-  const std::pair<uint16_t, int> cases[] = {
-      {2057, 0},     // en-GB: the first row of English with sublanguage 0 or 1
-      {0x101A, 36},  // Croatian of Bosnia falls back to hr-HR
-      {0x0400, 12},  // the first unused row has primary language 0
-      {0x0436, -1},
-  };
-  for (const auto& [windows, id] : cases) EXPECT_EQ(Msi::FindLanguageId(windows), id) << std::hex << windows;
-}
-
 class LanguageActionsTest : public ActionTest {
  protected:
   CFakeLocales locales;
@@ -61,12 +50,8 @@ TEST_F(LanguageActionsTest, CheckUILanguage) {
       L"language transform.\n";
   const CUnicodeString cannotDisplay =
       L"The selected interface language is not supported in current code page of the operating system.";
-  const struct {
-    const wchar_t *language, *action, *installed;
-    UINT result;
-    const wchar_t* orvantId;  // "-" when left unset
-    CUnicodeString error;     // the text the installer received, if any
-  } cases[] = {
+  // ORVANTLANGID "-" when left unset; the text the installer received, if any
+  const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*, UINT, const wchar_t*, CUnicodeString> cases[] = {
       {L" 3084 ", L"INSTALL", L"", 0, L"3", L""},
       {L"1078", L"INSTALL", L"", 0, L"-", L""},  // Afrikaans has no row
       {L"", L"INSTALL", L"", 1602, L"-", noTransform},
@@ -75,21 +60,19 @@ TEST_F(LanguageActionsTest, CheckUILanguage) {
       {L"1049", L"admin", L"", 0, L"1", L""},                       // an administrative image is not displayed
       {L"1049", L"INSTALL", L"2026/12/05 10:00:00", 0, L"1", L""},  // the product is installed
   };
-  for (const auto& c : cases) {
+  for (const auto& [language, action, installed, result, orvantId, error] : cases) {
     const size_t reported = package.InstallerErrors().size();
-    RunCases({{"CheckUILanguage",
-               {{L"ProductLanguage", c.language},
-                {L"ACTION", c.action},
-                {L"Installed", c.installed},
-                {L"ORVANTLANGID", L"-"}},
-               {{L"ORVANTLANGID", c.orvantId}},
-               c.result}});
+    RunCases(
+        {{"CheckUILanguage",
+          {{L"ProductLanguage", language}, {L"ACTION", action}, {L"Installed", installed}, {L"ORVANTLANGID", L"-"}},
+          {{L"ORVANTLANGID", orvantId}},
+          result}});
     // The missing transform goes through the library's own message service (in an action: the
     // log's handler, which tells the installer too); the display refusal straight to the installer.
     const std::vector<CUnicodeString> errors = package.InstallerErrors();
-    EXPECT_EQ(errors.size() - reported, c.error.IsEmpty() ? 0u : 1u) << c.language;
-    if (!c.error.IsEmpty() && !errors.empty()) {
-      EXPECT_EQ(errors.back(), c.error);
+    EXPECT_EQ(errors.size() - reported, error.IsEmpty() ? 0u : 1u) << language;
+    if (!error.IsEmpty() && !errors.empty()) {
+      EXPECT_EQ(errors.back(), error);
     }
   }
   EXPECT_EQ(Vrn::ApplicationTitle(), L"Test Product");  // the caption of the library's own boxes
@@ -141,24 +124,20 @@ class LanguageFeaturesTest : public LanguageActionsTest {
 
 TEST_F(LanguageFeaturesTest, ChosenLanguageFeatures) {
   OpenWithLanguages({{1, 1}, {2, 0}, {3, 1}});
-  const struct {
-    const char* action;
-    const wchar_t *property, *value;
-    UINT result;
-    const wchar_t *actions, *picked;  // of UILang1, UILang2, UILang3 afterwards; the default set ("-": none)
-  } cases[] = {
+  // actions of UILang1, UILang2, UILang3 afterwards; picked: the default set ("-": none)
+  const std::tuple<const char*, const wchar_t*, const wchar_t*, UINT, const wchar_t*, const wchar_t*> cases[] = {
       {"SetOnlyOneUILanguage", L"ORVANTLANGID", L"2", 0, L"ALA", L"2"},  // the preferred id wins over the local ones
       {"SetOnlyOneUILanguage", L"ORVANTLANGID", L"7", 0, L"AAL", L"3"},  // no feature for it: the last in view order
       {"SetOnlyOneUILanguage", L"ORVANTLANGID", L"abc", 1603, L"AAL", L"-"},
       {"SetUILangFearturesStates_as_SHELLLANGID", L"SHELLLANGID", L" 1", 0, L"LAA", L"-"},
       {"SetUILangFearturesStates_as_SHELLLANGID", L"SHELLLANGID", L"", 1603, L"LAA", L"-"},
   };
-  for (const auto& c : cases) {
-    RunCases({{c.action,
-               {{c.property, c.value}, {L"ORVANTLANGID_UILANGUAGE_DEFAULT", L"-"}},
-               {{L"ORVANTLANGID_UILANGUAGE_DEFAULT", c.picked}},
-               c.result}});
-    EXPECT_EQ(Actions({1, 2, 3}), c.actions) << c.value;
+  for (const auto& [action, property, value, result, actions, picked] : cases) {
+    RunCases({{action,
+               {{property, value}, {L"ORVANTLANGID_UILANGUAGE_DEFAULT", L"-"}},
+               {{L"ORVANTLANGID_UILANGUAGE_DEFAULT", picked}},
+               result}});
+    EXPECT_EQ(Actions({1, 2, 3}), actions) << value;
   }
   // The feature for ORVANTLANGID is looked up by the property's text as it is.
   RunCases({{"CheckIsInstallLanguageInDistributive", L"ORVANTLANGID=2", L"ISINSTALLLANGUAGEINDISTRIBUTIVE=Yes"},

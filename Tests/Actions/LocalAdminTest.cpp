@@ -28,22 +28,18 @@ TEST_F(LocalAdminTest, MembershipCountsNestedGroupsAndIgnoresCase) {
 
 // The elevation type is published by name; the log tells what it means.
 TEST_F(LocalAdminTest, SplitTokensCountAsAdministrators) {
-  const struct {
-    bool admin;
-    std::optional<DWORD> type;
-    const wchar_t *expected, *typeName;
-  } cases[] = {
+  const std::tuple<bool, std::optional<DWORD>, const wchar_t*, const wchar_t*> cases[] = {
       {true, 3, L"Yes", L""},  // an administrator: the token is not read
       {false, 1, L"", L"TokenElevationTypeDefault"},
       {false, 2, L"Yes", L"TokenElevationTypeFull"},
       {false, 3, L"Yes", L"TokenElevationTypeLimited"},
       {false, std::nullopt, L"", L""},
   };
-  for (const auto& c : cases) {
-    fakes.elevation.admin = c.admin;
-    fakes.elevation.elevationType = c.type;
+  for (const auto& [admin, type, expected, typeName] : cases) {
+    fakes.elevation.admin = admin;
+    fakes.elevation.elevationType = type;
     RunCases({{"IsUserAdmin",
                L"IS_USER_ADMIN_ELEVATION_TYPE=",
-               {{L"IS_USER_ADMIN", c.expected}, {L"IS_USER_ADMIN_ELEVATION_TYPE", c.typeName}}}});
+               {{L"IS_USER_ADMIN", expected}, {L"IS_USER_ADMIN_ELEVATION_TYPE", typeName}}}});
   }
 }

@@ -61,13 +61,9 @@ class WordIntegrationTest : public CPendingRenamesGuard, public ActionTest {
 };
 
 TEST_F(WordIntegrationTest, StartupFolderFollowsTheVersionAndTheFirstWritableCandidate) {
-  const struct {
-    const wchar_t* currentVersion;
-    const wchar_t* startupPath;  // Word's setting below the test folder; null: not set
-    const wchar_t* server;       // the program of LocalServer32, below the test folder
-    const wchar_t* expected;     // below the test folder; empty: no folder
-    const wchar_t* templateName;
-  } cases[] = {
+  // Word's STARTUP-PATH (null: not set), LocalServer32's program and the folder expected (empty: none),
+  // all below the test folder
+  const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*> cases[] = {
       {L"Word.Application.16", L"custom", L"Office\\WINWORD.EXE", L"custom", L"New.dotm"},
       {L"Word.Application.16", nullptr, L"Office\\WINWORD.EXE", L"AppData\\Microsoft\\Word\\Startup", L"New.dotm"},
       // Word's own setting cannot be made: the next candidate.
@@ -76,8 +72,8 @@ TEST_F(WordIntegrationTest, StartupFolderFollowsTheVersionAndTheFirstWritableCan
       {L"Word.Application", nullptr, L"Office\\WINWORD.EXE", L"Office\\Startup", L"Old.dot"},
       {L"word.application.abc", L"custom", L"Office\\winword.dll", L"", L"Old.dot"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(CUnicodeString(c.currentVersion));
+  for (const auto& [currentVersion, startupPath, server, expected, templateName] : cases) {
+    SCOPED_TRACE(CUnicodeString(currentVersion));
     CActionSession s;
     // No Word is installed in the test prefix: its registration is the test's own.
     const CClassesRootKey wordApplication(L"Word.Application");
@@ -85,22 +81,21 @@ TEST_F(WordIntegrationTest, StartupFolderFollowsTheVersionAndTheFirstWritableCan
     // The user's application data, as the shell finds it, inside the test folder.
     SetRegistryText(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
                     L"AppData", appData);
-    SetRegistryText(HKEY_CLASSES_ROOT, L"Word.Application\\CurVer", L"", c.currentVersion);
+    SetRegistryText(HKEY_CLASSES_ROOT, L"Word.Application\\CurVer", L"", currentVersion);
     SetRegistryText(HKEY_CLASSES_ROOT, L"Word.Application\\CLSID", L"", kWordClassId);
-    SetRegistryText(HKEY_CLASSES_ROOT, wordClass.Path() + L"\\LocalServer32", L"",
-                    (folder / c.server) + L" /Automation");
-    const CUnicodeString curVer = c.currentVersion;
+    SetRegistryText(HKEY_CLASSES_ROOT, wordClass.Path() + L"\\LocalServer32", L"", (folder / server) + L" /Automation");
+    const CUnicodeString curVer = currentVersion;
     const CUnicodeString number = curVer.Length() > 17 ? curVer.Mid(17) : CUnicodeString();
-    if (c.startupPath)
+    if (startupPath)
       SetRegistryText(HKEY_CURRENT_USER, L"Software\\Microsoft\\Office\\" + number + L".0\\Word\\Options",
-                      L"STARTUP-PATH", folder / c.startupPath);
+                      L"STARTUP-PATH", folder / startupPath);
     s.package.AddProperties(L"WordTemplate12=New.dotm|WordTemplateDefault=Old.dot");
     s.Open();
     s.RunCases({{"GetWordStartUpPathAndTemplateName",
                  {},
-                 L"WordStartUpPath=" + (*c.expected ? folder / c.expected : CUnicodeString()) + L"|WordTemplate=" +
-                     c.templateName}});
-    EXPECT_TRUE(!*c.expected || Vrn::DirectoryExists(folder / c.expected));
+                 L"WordStartUpPath=" + (*expected ? folder / expected : CUnicodeString()) + L"|WordTemplate=" +
+                     templateName}});
+    EXPECT_TRUE(!*expected || Vrn::DirectoryExists(folder / expected));
   }
 }
 
@@ -110,10 +105,8 @@ class AddIconToWordTest : public WordIntegrationTest {
     Vrn::CreateDirectoryWithParents(folder / L"Install");
     WriteBytes(source, "new template");
     SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_READONLY);
-    package.AddProperty(L"WordStartUpPath", startup);
-    package.AddProperty(L"WordTemplate", L"Orvant.dotm");
-    package.AddProperty(L"WordTemplateReg", kRecordKey);
-    package.AddProperty(L"INSTALLDIR", folder / L"Install\\");
+    package.AddProperties(L"WordStartUpPath=" + startup + L"|WordTemplate=Orvant.dotm|WordTemplateReg=" + kRecordKey +
+                          L"|INSTALLDIR=" + folder / L"Install\\");
   }
   // A read-only file would stay behind in the test folder.
   ~AddIconToWordTest() override { SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL); }

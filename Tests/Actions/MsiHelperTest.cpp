@@ -15,25 +15,25 @@ class MsiHelperTest : public ::testing::Test {
 
 TEST(CustomActionData, ItemsEntitiesQuotesAndMalformedData) {
   constexpr const wchar_t* kMalformed = L"<internal error>";
-  const struct {
-    const wchar_t *data, *key, *expected;               // expected null: no match
-  } cases[] = {{L"A=1;B=x&amp;;C=y", L"B", L"x&amp;"},  // the ";" ending an entity does not split
-               {L"A=x&nbsp;;B=2", L"A", L"x&nbsp;"},
-               {L"C=\"p;q\";D=2", L"C", L"p;q"},
-               {L"Q=\"", L"Q", L"\""},
-               {L"A=1;a=2", L"A", L"2"},  // last match wins, any case
-               {L"P=a=b", L"P", L"a=b"},
-               {L" A = 1 ", L" A ", L" 1 "},  // nothing is trimmed
-               {L" A = 1 ", L"A", nullptr},
-               {L"A=1;B=x&amp;;y", L"A", kMalformed},  // "y" has no "="
-               {L"A=1;;B=2", L"A", kMalformed}};       // an empty item
-  for (const auto& c : cases) {
-    SCOPED_TRACE(CUnicodeString(c.data) + L" / " + c.key);
+  // expected null: no match
+  const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*> cases[] = {
+      {L"A=1;B=x&amp;;C=y", L"B", L"x&amp;"},  // the ";" ending an entity does not split
+      {L"A=x&nbsp;;B=2", L"A", L"x&nbsp;"},
+      {L"C=\"p;q\";D=2", L"C", L"p;q"},
+      {L"Q=\"", L"Q", L"\""},
+      {L"A=1;a=2", L"A", L"2"},  // last match wins, any case
+      {L"P=a=b", L"P", L"a=b"},
+      {L" A = 1 ", L" A ", L" 1 "},  // nothing is trimmed
+      {L" A = 1 ", L"A", nullptr},
+      {L"A=1;B=x&amp;;y", L"A", kMalformed},  // "y" has no "="
+      {L"A=1;;B=2", L"A", kMalformed}};       // an empty item
+  for (const auto& [data, key, expected] : cases) {
+    SCOPED_TRACE(CUnicodeString(data) + L" / " + key);
     std::optional<CUnicodeString> value;
-    const bool raised = TestSupport::CatchVrn([&] { value = ParseCustomActionData(c.data, c.key); }) != nullptr;
-    EXPECT_EQ(raised, c.expected == kMalformed);
+    const bool raised = TestSupport::CatchVrn([&] { value = ParseCustomActionData(data, key); }) != nullptr;
+    EXPECT_EQ(raised, expected == kMalformed);
     if (!raised) {
-      EXPECT_EQ(value.value_or(L"<none>"), c.expected ? c.expected : L"<none>");
+      EXPECT_EQ(value.value_or(L"<none>"), expected ? expected : L"<none>");
     }
   }
 }

@@ -71,10 +71,7 @@ TEST_F(PathOperationsTest, PathOnThisComputer) {
                      {L"H:\\", (L"\\\\" + lower + L"\\home").ToStdString()},
                      {L"D:\\dfs", L"\\\\corp\\dfs\\x"}};
   names.dfsLinks = {{L"\\\\corp\\dfs", {{2, lower.ToStdString(), L"share"}}}};
-  const struct {
-    CUnicodeString path;
-    bool local;
-  } cases[] = {
+  const std::tuple<CUnicodeString, bool> cases[] = {
       {L"C:\\Program Files", true},
       {L"", true},
       {L"\\\\", true},
@@ -85,5 +82,5 @@ TEST_F(PathOperationsTest, PathOnThisComputer) {
       {L"H:\\", true},
       {L"D:\\dfs", true},  // mapped to a DFS path whose storage is on this computer
   };
-  for (const auto& c : cases) EXPECT_EQ(Msi::IsPathOnThisComputer(c.path), c.local) << c.path;
+  for (const auto& [path, local] : cases) EXPECT_EQ(Msi::IsPathOnThisComputer(path), local) << path;
 }

@@ -49,29 +49,24 @@ TIMED_CHILD_TEST(ProcessLauncherReal, NormalUserTokenFromWindows, 60000) {
 TIMED_CHILD_TEST(ProcessLauncherReal, ConsoleProcessDrainsOutput, 180000) {
   CTempFolder folder;
   const ULONG handlesBefore = OpenHandleCount();
-  const struct {
-    const wchar_t* options;
-    bool withLog;
-    DWORD exitCode;
-    std::string logged;
-  } cases[] = {
+  const std::tuple<const wchar_t*, bool, DWORD, std::string> cases[] = {
       {L"print=hello\\nworld err=10 exit=4", true, 4, "hello\nworldabcdefghij"},
       // Far more than any pipe holds: the child is never blocked, and the log keeps the first 4096 bytes.
       {L"out=50000000 err=1000 exit=2", true, 2, TestChildPattern(kConsoleLogLimit)},
       {L"print=unseen exit=6", false, 6, ""},
       {nullptr, true, kExitCodeNotStarted, ""},  // a program that cannot start leaves no log
   };
-  for (const auto& c : cases) {
+  for (const auto& [options, withLog, expectedCode, logged] : cases) {
     const CUnicodeString log = folder / L"console.log";
     ::DeleteFileW(log.c_str());
     DWORD exitCode = 77;
-    EXPECT_EQ(CreateConsoleProcess(c.options ? TestChildCommand(c.options) : L"Z:\\no\\such\\program.exe", exitCode,
-                                   c.withLog ? log : L""),
-              c.options != nullptr);
-    EXPECT_EQ(exitCode, c.exitCode);
-    EXPECT_EQ(Exists(log), c.withLog && c.options);
+    EXPECT_EQ(CreateConsoleProcess(options ? TestChildCommand(options) : L"Z:\\no\\such\\program.exe", exitCode,
+                                   withLog ? log : L""),
+              options != nullptr);
+    EXPECT_EQ(exitCode, expectedCode);
+    EXPECT_EQ(Exists(log), withLog && options);
     if (Exists(log)) {
-      EXPECT_EQ(ReadBytes(log), c.logged);
+      EXPECT_EQ(ReadBytes(log), logged);
     }
   }
   EXPECT_EQ(OpenHandleCount(), handlesBefore);

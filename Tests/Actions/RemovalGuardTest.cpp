@@ -40,19 +40,16 @@ TEST_F(RemovalGuardHostile, RootsAndTheWindowsFolderAreRefused) {
   CTestPackage package;
   package.Open();
   CCurrentDirectory onDriveC(L"C:\\users");
-  const struct {
-    const char* action;
-    const wchar_t *property, *value;
-  } cases[] = {
+  const std::tuple<const char*, const wchar_t*, const wchar_t*> cases[] = {
       {"RemoveAddFolders", L"MT_REMOVEADDFOLDERS", L"C:\\"},
       {"RemoveAddFolders", L"MT_REMOVEADDFOLDERS", L"C:\\windows\\system32\\..\\"},
       {"RemoveFilesAddFolders", L"RFF_LIST", L"C:\\windows"},
       {"RemoveFilesAddFolders", L"RFF_LIST", L"\\*"},  // every folder of the current drive's root
   };
-  for (const auto& c : cases) {
-    package.SetProperty(c.property, c.value);
+  for (const auto& [action, property, value] : cases) {
+    package.SetProperty(property, value);
     const size_t logged = package.LogText().Length();
-    EXPECT_EQ(package.Call(c.action), 1603u) << c.value;
+    EXPECT_EQ(package.Call(action), 1603u) << value;
     ExpectRefusedSince(package, logged);
     ExpectNothingRemoved();
   }
@@ -69,8 +66,7 @@ TEST_F(RemovalGuardHostile, SavedFilesNeverReplaceOrEmptyARoot) {
                  {L"all", L"DEMO_SOURCE", L"ROOTDEST", L"*"});
   for (const wchar_t* directory : {L"TEMP_FOLDER_ON_UPGRADE", L"ROOTDEST"})
     package.Insert(L"Directory", {L"Directory", L"Directory_Parent", L"DefaultDir"}, {directory, L"TARGETDIR", L"."});
-  package.AddProperty(L"TEMP_FOLDER_ON_UPGRADE", temp.Path());
-  package.AddProperty(L"ROOTDEST", L"C:\\");
+  package.AddProperties(L"TEMP_FOLDER_ON_UPGRADE=" + temp.Path() + L"|ROOTDEST=C:\\");
   package.Open(true);
   // The saved "windows" folder would replace C:\windows whole.
   size_t logged = package.LogText().Length();

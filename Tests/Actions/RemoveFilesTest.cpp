@@ -36,33 +36,28 @@ TEST_F(RemoveFilesTest, RemoveFilesAddFoldersKeepsExclusionsAndSkipsDotNames) {
 TEST_F(RemoveFilesTest, ALockedFileAsksAbortRetryIgnore) {
   package.AddProperty(L"RFF_UI", L"1");
   Open();
-  const struct {
-    std::vector<int> answers;
-    const wchar_t *locked, *aborted;
-    bool laterItemRemoved;
-    UINT result;
-  } cases[] = {
+  const std::tuple<std::vector<int>, const wchar_t*, const wchar_t*, bool, UINT> cases[] = {
       {{IDIGNORE}, L"Yes", L"", true, 0},
       {{IDRETRY, IDIGNORE}, L"Yes", L"", true, 0},
       {{IDABORT}, L"Yes", L"Yes", false, 0},
       {{IDOK}, L"", L"", false, ERROR_INSTALL_FAILURE},
   };
-  for (const auto& c : cases) {
+  for (const auto& [answers, locked, aborted, laterItemRemoved, result] : cases) {
     CTempFolder work;
     WriteText(work / L"busy.txt", "x");
     WriteText(work / L"later.txt", "x");
     const Vrn::CFileHandle lock = HoldOpen(work / L"busy.txt");
-    ui.answers = c.answers;
+    ui.answers = answers;
     Set({{L"RFF_LIST", (work / L"busy.txt") + L"|" + (work / L"later.txt")},
          {L"RFF_IsLock", L""},
          {L"RFF_IsAbort", L""}});
-    EXPECT_EQ(Call("RemoveFilesAddFolders"), c.result);
+    EXPECT_EQ(Call("RemoveFilesAddFolders"), result);
     const std::vector<CBox> boxes = Boxes();
-    ASSERT_EQ(boxes.size(), c.answers.size());
+    ASSERT_EQ(boxes.size(), answers.size());
     EXPECT_EQ(boxes[0].style, static_cast<UINT>(MB_ABORTRETRYIGNORE | MB_ICONERROR));
     EXPECT_TRUE(Exists(work / L"busy.txt"));
-    EXPECT_NE(Exists(work / L"later.txt"), c.laterItemRemoved);
-    Expect({{L"RFF_IsLock", c.locked}, {L"RFF_IsAbort", c.aborted}});
+    EXPECT_NE(Exists(work / L"later.txt"), laterItemRemoved);
+    Expect({{L"RFF_IsLock", locked}, {L"RFF_IsAbort", aborted}});
   }
 }
 
@@ -103,8 +98,7 @@ TEST_F(RemoveFilesTest, RemoveFilesLogsEachCode) {
 
 TEST_F(RemoveFilesTest, RenameAndPathQuestions) {
   WriteText(folder / L"old.txt", "x");
-  package.AddProperty(L"RenameSrc", folder / L"old.txt");
-  package.AddProperty(L"RenameDst", folder / L"new.txt");
+  package.AddProperties(L"RenameSrc=" + folder / L"old.txt" + L"|RenameDst=" + folder / L"new.txt");
   Open();
   RunCases({{"RenameFile"},
             {"RenameFile", L"", L"", 1603},  // the source is gone
@@ -138,11 +132,8 @@ TEST_F(RemoveFilesTest, UpgradeSavesAndRestoresFiles) {
   package.ImportTable(TableSchemaPath(L"OV_SaveFilesOnUpgrade"));
   for (const wchar_t* directory : {L"TEMP_FOLDER_ON_UPGRADE", L"NEWDIR"})
     package.Insert(L"Directory", {L"Directory", L"Directory_Parent", L"DefaultDir"}, {directory, L"TARGETDIR", L"."});
-  package.AddProperty(L"TEMP_FOLDER_ON_UPGRADE", temp);
-  package.AddProperty(L"NEWDIR", installed);
-  package.AddProperty(L"OLD", old);
-  package.AddProperty(L"OLDFILE", folder / L"single.cfg");
-  package.AddProperty(L"SAME", installed);
+  package.AddProperties(L"TEMP_FOLDER_ON_UPGRADE=" + temp + L"|NEWDIR=" + installed + L"|OLD=" + old + L"|OLDFILE=" +
+                        folder / L"single.cfg" + L"|SAME=" + installed);
   const std::vector<CUnicodeString> columns{L"Id", L"SourceDir", L"DestinationDir", L"FilesTemplate"};
   package.Insert(L"OV_SaveFilesOnUpgrade", columns, {L"ini", L"OLD", L"NEWDIR", L"*.ini"});
   package.Insert(L"OV_SaveFilesOnUpgrade", columns, {L"data", L"OLD", L"NEWDIR", L"data"});

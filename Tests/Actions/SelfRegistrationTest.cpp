@@ -49,12 +49,7 @@ class SelfRegistrationTest : public ActionTest {
 
 // Failures are only logged (a library that cannot be loaded raises): the calls show where it stopped.
 TEST_F(SelfRegistrationTest, CallDllActionsStopAtTheFirstFailure) {
-  const struct {
-    const char* action;
-    const wchar_t* files;
-    CResult result;
-    const char* calls;
-  } cases[] = {
+  const std::tuple<const char*, const wchar_t*, CResult, const char*> cases[] = {
       {"CallDllRegisterServer", L"a.dll,b.OCX", 0, "a.dll DllRegisterServer\nb.OCX DllRegisterServer\n"},
       {"CallDllUnregisterServer", L"a.dll,sfalse.dll,b.OCX", NotCounted(1603),
        "a.dll DllUnregisterServer\nsfalse.dll DllUnregisterServer\n"},
@@ -65,7 +60,7 @@ TEST_F(SelfRegistrationTest, CallDllActionsStopAtTheFirstFailure) {
       {"CallDllInstallFalse", L"efail.dll,a.dll", NotCounted(1603), "efail.dll DllInstall(false)\n"},
       {"CallDllInstallFalse", L"missing.dll", NotCounted(1603), ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(Calls(c.action, c.files, c.result), c.calls) << c.files;
+  for (const auto& [action, files, result, calls] : cases) EXPECT_EQ(Calls(action, files, result), calls) << files;
   // A library without the entry point.
   RunCases({{"CallDllRegisterServer", L"Directory=C:\\windows\\system32|Files=kernel32.dll", L"", NotCounted(1603)},
             {"CallDllInstallTrue", L"", L"", NotCounted(1603)}});
@@ -74,11 +69,7 @@ TEST_F(SelfRegistrationTest, CallDllActionsStopAtTheFirstFailure) {
 // Each failure is shown through the library's message service, which hands the text to the installer.
 TEST_F(SelfRegistrationTest, SelfRegistrationReportsEachFailure) {
   const CUnicodeString folder = servers.folder.Path();
-  const struct {
-    const wchar_t* files;
-    const char* calls;
-    CUnicodeString box;
-  } cases[] = {
+  const std::tuple<const wchar_t*, const char*, CUnicodeString> cases[] = {
       {L"a.dll,srv.EXE,b.OCX", "a.dll DllRegisterServer\nsrv.EXE /regserver\nb.OCX DllRegisterServer\n", L""},
       {L"a.dll,efail.dll,b.OCX", "a.dll DllRegisterServer\nefail.dll DllRegisterServer\n",
        L"DllRegisterServer failed on (proc() != S_OK)\nfile \"" + folder + L"\\efail.dll\""},
@@ -88,12 +79,12 @@ TEST_F(SelfRegistrationTest, SelfRegistrationReportsEachFailure) {
       {L"missing.ocx", "", L"DllRegisterServer failed on AccessFile\nfile \"" + folder + L"\\missing.ocx\""},
       {L"text.dll,a.dll", "", L"DllRegisterServer failed on GetProcAddress\nfile \"" + folder + L"\\text.dll\""},
   };
-  for (const auto& c : cases) {
+  for (const auto& [files, calls, box] : cases) {
     const size_t reported = package.InstallerErrors().size();
-    EXPECT_EQ(Calls("SelfRegistration", c.files, c.box.IsEmpty() ? CResult() : NotCounted(1603)), c.calls) << c.files;
+    EXPECT_EQ(Calls("SelfRegistration", files, box.IsEmpty() ? CResult() : NotCounted(1603)), calls) << files;
     const std::vector<CUnicodeString> errors = package.InstallerErrors();
     EXPECT_EQ(std::vector(errors.begin() + reported, errors.end()),
-              c.box.IsEmpty() ? std::vector<CUnicodeString>{} : std::vector<CUnicodeString>{c.box});
+              box.IsEmpty() ? std::vector<CUnicodeString>{} : std::vector<CUnicodeString>{box});
   }
   // A library, a program with an upper-case extension, then a file of no known kind.
   EXPECT_EQ(Calls("SelfRegistration", L"a.dll,srv.EXE,notes.txt", 1603),
@@ -106,8 +97,7 @@ TIMED_CHILD_TEST(SelfUnregistration, UnregistersLibrariesAndPrograms, 120000) {
   servers.AddLibrary(L"a.dll");
   servers.AddProgram(L"srv.exe");
   CActionSession s;
-  s.package.AddProperty(L"Directory", servers.folder.Path());
-  s.package.AddProperty(L"Files", L"a.dll,srv.exe");
+  s.package.AddProperties(L"Files=a.dll,srv.exe|Directory=" + servers.folder.Path());
   s.Open();
   s.RunCases({{"SelfUnregistration"}});
   while (servers.Calls().find("srv.exe") == std::string::npos)

@@ -19,11 +19,7 @@ using ServicePackToolsTest = ActionTest;
 TEST_F(ServicePackToolsTest, BuildRangeFromBoundsOrOwnBuild) {
   Open();
   Set(L"ProductVersion=5.2.1234.0");
-  const struct {
-    const wchar_t *flags, *minimum, *maximum;
-    int64_t build;
-    bool valid;
-  } cases[] = {
+  const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*, int64_t, bool> cases[] = {
       {L"", L"", L"", 0, true},
       {L"", L"100", L" 200 ", 200, true},
       {L"", L"100", L"200", 201, false},
@@ -31,11 +27,11 @@ TEST_F(ServicePackToolsTest, BuildRangeFromBoundsOrOwnBuild) {
       {L"x,CheckBuild", L"1", L"9", 1235, false},  // the own build replaces the bounds
       {L"checkbuild", L"", L"", 1233, true},       // case-sensitive: no bounds
   };
-  for (const auto& c : cases) {
-    Set({{L"ISReleaseFlags", c.flags},
-         {L"UPGRADEPRODUCTINFO_MinVersion", c.minimum},
-         {L"UPGRADEPRODUCTINFO_MaxVersion", c.maximum}});
-    EXPECT_EQ(Msi::CheckBuildRange(Session(), c.build), c.valid) << c.build;
+  for (const auto& [flags, minimum, maximum, build, valid] : cases) {
+    Set({{L"ISReleaseFlags", flags},
+         {L"UPGRADEPRODUCTINFO_MinVersion", minimum},
+         {L"UPGRADEPRODUCTINFO_MaxVersion", maximum}});
+    EXPECT_EQ(Msi::CheckBuildRange(Session(), build), valid) << build;
   }
   // A bound that is not a non-negative number is an internal error, reported as 1603 by the action
   // (not found, but installed: it goes on to an empty product).
@@ -48,24 +44,21 @@ TEST_F(ServicePackToolsTest, BuildRangeFromBoundsOrOwnBuild) {
 TEST_F(ServicePackToolsTest, AdminImageDescription) {
   Open(true);  // source paths are known after costing
   const CUnicodeString ini = Vrn::JoinPath(Msi::GetSourcePath(Session(), L"TARGETDIR"), L"AdminImageInfo.ini");
-  const struct {
-    const char* bytes;  // nullptr: no file
-    bool utf16;
-    const wchar_t *isAdminImage, *serverName;
-  } cases[] = {
+  // bytes null: no file
+  const std::tuple<const char*, bool, const wchar_t*, const wchar_t*> cases[] = {
       {nullptr, false, L"No", L"untouched"},
       {"[INFO]\r\nisadminimage = Yes\r\nName= srv01 \r\n", true, L"Yes", L"srv01"},
       {"; comment\r\n[Info]\r\nName=srv02", false, L"No", L"srv02"},
       {"[Other]\r\nIsAdminImage=Yes\r\n[Inf", false, L"No", L"untouched"},
   };
-  for (const auto& c : cases) {
-    if (c.bytes == nullptr)
+  for (const auto& [bytes, utf16, isAdminImage, serverName] : cases) {
+    if (bytes == nullptr)
       ::DeleteFileW(ini.c_str());
     else
-      Vrn::WriteTextFile(ini, CUnicodeString::FromUtf8(c.bytes), c.utf16 ? 1200 : CP_ACP);
+      Vrn::WriteTextFile(ini, CUnicodeString::FromUtf8(bytes), utf16 ? 1200 : CP_ACP);
     RunCases({{"GetAdminPackageInfo",
                L"APPSERVER_NAME=untouched",
-               {{L"IS_ADMINIMAGE", c.isAdminImage}, {L"APPSERVER_NAME", c.serverName}}}});
+               {{L"IS_ADMINIMAGE", isAdminImage}, {L"APPSERVER_NAME", serverName}}}});
   }
 }
 
@@ -88,20 +81,16 @@ TEST_F(ServicePackToolsTest, DeletesListedEntriesUpToTheFirstEmptyItem) {
 TEST_F(ServicePackToolsTest, SettingsToolExitCodes) {
   Open();
   CTempFolder folder;
-  const struct {
-    CUnicodeString folder;
-    CResult result;
-    const wchar_t* logged;
-  } cases[] = {
+  const std::tuple<CUnicodeString, CResult, const wchar_t*> cases[] = {
       {TestChildCommand(L"exit=0 print="), 0, L""},
       {TestChildCommand(L"exit=4294967295 print="), 1602, L"exitCode:4294967295\r\n"},
       {folder.Path() + L"\\", 1602, L"error create process\r\n"},
       {L"", 1603, L""},  // an internal error, counted
   };
-  for (const auto& c : cases) {
+  for (const auto& [installFolder, result, line] : cases) {
     const size_t logged = Log().Length();
-    RunCases({{"LaunchSettingsUpdate", {{L"Installdir", c.folder}}, L"", c.result}});
-    EXPECT_TRUE(Logged(c.logged, logged)) << c.folder;
+    RunCases({{"LaunchSettingsUpdate", L"Installdir=" + installFolder, L"", result}});
+    EXPECT_TRUE(Logged(line, logged)) << installFolder;
   }
 }
 

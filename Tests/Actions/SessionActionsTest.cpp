@@ -23,33 +23,23 @@ INT CALLBACK Record(LPVOID, UINT type, MSIHANDLE record) {
 using SessionActionsTest = ActionTest;
 
 // Request expands references and answers in REQUEST_RETURN; Message shows the text as the property
-// holds it. A value that is not a number gives the default.
+// holds it. An icon or flag that is not a number gives the default.
 TEST_F(SessionActionsTest, MessageAndRequestBoxes) {
   package.AddProperties(
       L"MESSAGE_PROPERTY_NAME=MT_TELL|MT_TELL=[ProductName] is installed|REQUEST_PROPERTY_NAME=MT_ASK|MT_ASK=Install "
       L"to [TARGET]?|TARGET=C:\\App");
   Open();
-  const auto message = [](const wchar_t* icon, int answer, UINT style) {
-    return CActionCase{"Message",
-                       {{L"MESSAGE_ICON", icon}, {L"REQUEST_RETURN", L""}},
-                       {{L"REQUEST_RETURN", L""}},
-                       0,
-                       {{L"[ProductName] is installed", style}},
-                       {answer}};
-  };
-  const auto request = [](const wchar_t* icon, const wchar_t* flag, int answer, UINT style) {
-    return CActionCase{"Request",
-                       {{L"REQUEST_ICON", icon}, {L"REQUEST_FLAG", flag}},
-                       {{L"REQUEST_RETURN", CUnicodeString::FromInt(answer)}},
-                       0,
-                       {{L"Install to C:\\App?", style}},
-                       {answer}};
-  };
-  RunCases({message(L"", IDOK, MB_ICONERROR),
-            message(L" 49 ", IDCANCEL, MB_ICONWARNING | MB_OKCANCEL),  // the icon is the whole style
-            request(L"48", L"4", IDNO, MB_YESNO | MB_ICONWARNING),
-            request(L"", L"x", IDCANCEL, MB_OKCANCEL | MB_ICONQUESTION),
-            request(L"?", L"4", IDYES, MB_YESNO | MB_ICONQUESTION)});
+  // The message's icon is its whole style; REQUEST_RETURN holds the answer's number.
+  const CUnicodeString tell = L"[ProductName] is installed", ask = L"Install to C:\\App?";
+  RunCases(
+      {{"Message", L"MESSAGE_ICON=|REQUEST_RETURN=", L"REQUEST_RETURN=", 0, CBox{tell, MB_ICONERROR}, IDOK},
+       {"Message", L"MESSAGE_ICON= 49 ", L"REQUEST_RETURN=", 0, CBox{tell, MB_ICONWARNING | MB_OKCANCEL}, IDCANCEL},
+       {"Request", L"REQUEST_ICON=48|REQUEST_FLAG=4", L"REQUEST_RETURN=7", 0, CBox{ask, MB_YESNO | MB_ICONWARNING},
+        IDNO},
+       {"Request", L"REQUEST_ICON=|REQUEST_FLAG=x", L"REQUEST_RETURN=2", 0, CBox{ask, MB_OKCANCEL | MB_ICONQUESTION},
+        IDCANCEL},
+       {"Request", L"REQUEST_ICON=?|REQUEST_FLAG=4", L"REQUEST_RETURN=6", 0, CBox{ask, MB_YESNO | MB_ICONQUESTION},
+        IDYES}});
   EXPECT_EQ(ui.foreground.size(), 5u);
   // Without the name of the text property neither box is shown.
   RunCases({{"Request", L"REQUEST_PROPERTY_NAME=", L"", 1603}, {"Message", L"MESSAGE_PROPERTY_NAME=", L"", 1603}});

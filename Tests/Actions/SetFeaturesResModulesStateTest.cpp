@@ -138,28 +138,24 @@ TEST_F(FeatureStateActionsTest, FeatureListEmptyOnlyWhenNothingWillBeThere) {
 }
 
 TEST_F(FeatureStateActionsTest, SinchronousFeaturesRemovesThenAdds) {
-  for (const wchar_t* feature : {L"Main", L"Extra", L"Both"}) {
+  for (const wchar_t* feature : {L"Main", L"Extra", L"Both"})
     package.AddFeature(feature, 1, CUnicodeString(feature) + L"Comp");
-  }
   package.AddFeature(L"Off", 0, L"OffComp");
   Open(true);
-  const struct {
-    const wchar_t *remove, *addLocal;
-    UINT result;
-    const char* actions;  // of Main, Extra, Both and Off afterwards
-  } cases[] = {
+  // The requested actions of Main, Extra, Both and Off afterwards.
+  const std::tuple<const wchar_t*, const wchar_t*, UINT, const char*> cases[] = {
       {L"Extra,\"Both\"", L"Off,Both", 0, "3233"},
       {L"ALL", L"", 0, "3233"},                   // "ALL" is left to the installer
       {L"all", L"", 1603, "3233"},                // not a feature name
       {L"Main,\"Off", L"", 1603, "2233"},         // unbalanced quote: Main goes, then the bad name fails
       {L"Off", L"\"Main,Extra\"", 1603, "2232"},  // a quoted comma does not split
   };
-  for (const auto& c : cases) {
-    RunCases({{"SinchronousFeatures", {{L"REMOVE", c.remove}, {L"ADDLOCAL", c.addLocal}}, L"", c.result}});
+  for (const auto& [remove, addLocal, result, expected] : cases) {
+    RunCases({{"SinchronousFeatures", {{L"REMOVE", remove}, {L"ADDLOCAL", addLocal}}, L"", result}});
     std::string actions;
     for (const wchar_t* feature : {L"Main", L"Extra", L"Both", L"Off"})
       actions += std::to_string(FeatureStates(Session(), feature).action);
-    EXPECT_EQ(actions, c.actions) << c.remove;
+    EXPECT_EQ(actions, expected) << remove;
   }
 }
 

@@ -23,9 +23,7 @@ TEST(WriteRegistry, OnlyTheExactTextsZeroAndOneChooseAnotherRootThanTheMachine) 
        {std::pair{L"0", HKEY_CLASSES_ROOT}, {L"1", HKEY_CURRENT_USER}, {L"01", HKEY_LOCAL_MACHINE}}) {
     const CClassesRootKey fresh(key.Path());
     CActionSession s;
-    s.package.AddProperty(L"WR_KEY", key.Path());
-    s.package.AddProperty(L"WR_VALUE", L"C:\\Program Files\\App");
-    s.package.AddProperty(L"WR_ROOT", rootText);
+    s.package.AddProperties(L"WR_VALUE=C:\\Program Files\\App|WR_KEY=" + key.Path() + L"|WR_ROOT=" + rootText);
     s.Open();
     s.RunCases({{"WriteRegistry"}});
     for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})

@@ -46,30 +46,27 @@ TEST_F(UserAccountTest, NormalizeLoginCollapsesBackslashesAndAddsThisComputer) {
 TEST_F(UserAccountTest, CheckLoginGrantsTheRightThenLogsOn) {
   fakes.logon.passwords[L".\\root"] = L"right";
   Set(L"MT_EmptyLoginForServices=Enter the service login");
-  const struct {
-    const wchar_t *login, *password;
-    UINT result;
-    bool logonTried, messageShown, reported;  // reported: a system error reaches the installer
-  } cases[] = {
+  // reported: a system error reaches the installer
+  const std::tuple<const wchar_t*, const wchar_t*, UINT, bool, bool, bool> cases[] = {
       {L"root", L"right", 0, true, false, false},
       {L".\\root", L"wrong", 1603, true, false, true},       // the logon refuses: the error is reported
       {L"nobody-here", L"right", 1603, false, false, true},  // unknown account (1332)
       {L"dom\\", L"right", 1603, false, false, false},       // no user part: the user exception
       {L"", L"right", 1603, false, true, false},             // the empty-login message, then the user exception
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(CUnicodeString(c.login));
+  for (const auto& [login, password, result, logonTried, messageShown, reported] : cases) {
+    SCOPED_TRACE(CUnicodeString(login));
     fakes.rights.holders.clear();
     fakes.rights.granted.clear();
     fakes.logon.logons.clear();
-    const size_t reported = package.InstallerErrors().size();
-    Set({{L"LOGON_VALID", L"stale"}, {L"LOGIN", c.login}, {L"PASSWORD", c.password}});
-    EXPECT_EQ(Call("CheckLoginInUI"), c.result);
-    Expect({{L"LOGON_VALID", c.result == 0 ? L"Yes" : L""}});
-    EXPECT_EQ(fakes.logon.logons.size(), c.logonTried ? 1u : 0u);
-    EXPECT_EQ(fakes.rights.granted, c.logonTried ? std::vector<std::wstring>{kRootSid} : std::vector<std::wstring>{});
-    EXPECT_EQ(Boxes().size(), c.messageShown ? 1u : 0u);
-    EXPECT_EQ(package.InstallerErrors().size() - reported, c.reported ? 1u : 0u);
+    const size_t errorsBefore = package.InstallerErrors().size();
+    Set({{L"LOGON_VALID", L"stale"}, {L"LOGIN", login}, {L"PASSWORD", password}});
+    EXPECT_EQ(Call("CheckLoginInUI"), result);
+    Expect({{L"LOGON_VALID", result == 0 ? L"Yes" : L""}});
+    EXPECT_EQ(fakes.logon.logons.size(), logonTried ? 1u : 0u);
+    EXPECT_EQ(fakes.rights.granted, logonTried ? std::vector<std::wstring>{kRootSid} : std::vector<std::wstring>{});
+    EXPECT_EQ(Boxes().size(), messageShown ? 1u : 0u);
+    EXPECT_EQ(package.InstallerErrors().size() - errorsBefore, reported ? 1u : 0u);
   }
   // An account that already holds the right is not granted it again; the Ext form reads the
   // properties the package names, and the execute form is the same check.

@@ -193,11 +193,7 @@ TEST_F(WebConfigTest, NothingIsLostWhenARewriteFails) {
       "<configuration><appSettings><add key=\"UseCustomAuthentication\" value=\"true\" "
       "/></appSettings></configuration>";
   const CUnicodeString policyFile = folder / L"clientaccesspolicy.xml";
-  const struct {
-    const char* action;
-    CUnicodeString file;
-    std::string before;
-  } cases[] = {
+  const std::tuple<const char*, CUnicodeString, std::string> cases[] = {
       {"ModifyWebConfig", app + L"\\web.config", config},
       {"SetConfigClientAccessPolicyXml", policyFile,
        "<access-policy><cross-domain-access></cross-domain-access></access-policy>"},
@@ -207,21 +203,21 @@ TEST_F(WebConfigTest, NothingIsLostWhenARewriteFails) {
       {"UpdateWebConfigs_Make", app + L"\\Web.config", config},
       {"UpdateWebConfigs_Copy", app + L"\\Web.config", config},
   };
-  for (const auto& c : cases) {
+  for (const auto& [action, file, before] : cases) {
     for (int step = -1; step <= static_cast<int>(Vrn::ReplaceStep::Move); ++step) {
-      SCOPED_TRACE(std::string(c.action) + " step " + std::to_string(step));  // -1: a read-only file
-      const bool upgrade = std::string_view(c.action).starts_with("UpdateWebConfigs");
+      SCOPED_TRACE(std::string(action) + " step " + std::to_string(step));  // -1: a read-only file
+      const bool upgrade = std::string_view(action).starts_with("UpdateWebConfigs");
       if (upgrade) {
-        WriteBytes(c.file, savedConfig);
+        WriteBytes(file, savedConfig);
         ASSERT_EQ(Call("UpdateWebConfigs_Prepare"), 0u);
       }
-      WriteBytes(c.file, c.before);
+      WriteBytes(file, before);
       std::optional<CReplaceFault> fault;
       if (step >= 0) fault.emplace(static_cast<Vrn::ReplaceStep>(step));
-      if (step < 0) ::SetFileAttributesW(c.file.c_str(), FILE_ATTRIBUTE_READONLY);
-      EXPECT_EQ(Call(c.action), 1603u);
-      ::SetFileAttributesW(c.file.c_str(), FILE_ATTRIBUTE_NORMAL);
-      EXPECT_EQ(ReadBytes(c.file), c.before);
+      if (step < 0) ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+      EXPECT_EQ(Call(action), 1603u);
+      ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+      EXPECT_EQ(ReadBytes(file), before);
       EXPECT_TRUE(
           Vrn::ListDirectory(folder.Path(), L"~vrn*", Vrn::ListFiles | Vrn::ListHidden | Vrn::ListRecursive).empty());
       if (upgrade) Vrn::RemoveFolder(Property(L"UWC_TempDir"), true);
@@ -247,25 +243,24 @@ TEST_F(WebConfigTest, CheckAndSetMsxmlSkipsFeaturesOfAWorkingMsxml) {
     package.AddFeature(CUnicodeString(L"XML") + version, 1, CUnicodeString(L"Xml") + version + L"Comp");
   Open(true);
   Msi::CXmlDocumentProbeOverride seam{FakeProbe};
-  const struct {
-    const wchar_t *is3, *cmd3, *is4, *cmd4, *available, *probed, *absent;  // versions
-  } cases[] = {
+  // IS_MSXML3.DLL, XML30_CMD, IS_MSXML4.DLL, XML40_CMD; the versions available, probed and made absent
+  using T = const wchar_t*;
+  const std::tuple<T, T, T, T, T, T, T> cases[] = {
       {L"1", L"", L"1", L"", L"34", L"34", L"34"}, {L"1", L"nO", L"1", L"Yes", L"34", L"4", L"4"},
       {L"", L"", L"1", L"NO", L"34", L"", L""},    {L"1", L"", L"1", L"", L"3", L"34", L"3"},
       {L"1", L"", L"1", L"", L"", L"34", L""},
   };
-  for (const auto& c : cases) {
+  for (const auto& [is3, cmd3, is4, cmd4, available, probed, madeAbsent] : cases) {
     for (const wchar_t* feature : {L"XML3", L"XML4"}) MsiSetFeatureStateW(Session(), feature, INSTALLSTATE_LOCAL);
-    g_available = c.available;
+    g_available = available;
     g_probed.clear();
-    RunCases(
-        {{"CheckAndSetMSXML",
-          {{L"IS_MSXML3.DLL", c.is3}, {L"XML30_CMD", c.cmd3}, {L"IS_MSXML4.DLL", c.is4}, {L"XML40_CMD", c.cmd4}}}});
-    EXPECT_EQ(g_probed, c.probed);
+    RunCases({{"CheckAndSetMSXML",
+               {{L"IS_MSXML3.DLL", is3}, {L"XML30_CMD", cmd3}, {L"IS_MSXML4.DLL", is4}, {L"XML40_CMD", cmd4}}}});
+    EXPECT_EQ(g_probed, probed);
     std::wstring absent;
     for (const wchar_t version : {L'3', L'4'})
       if (FeatureStates(Session(), std::wstring(L"XML") + version).action == INSTALLSTATE_ABSENT) absent += version;
-    EXPECT_EQ(absent, c.absent);
+    EXPECT_EQ(absent, madeAbsent);
   }
 }
 

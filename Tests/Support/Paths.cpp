@@ -20,6 +20,11 @@ Vrn::CUnicodeString BuildPath(const Vrn::CUnicodeString& name) {
   return Vrn::CUnicodeString(ORV_BUILD_DIR_WINE) + L"\\" + name;
 }
 Vrn::CUnicodeString LibraryPath() { return BuildPath(L"OrvantCA.dll"); }
+std::wstring ThisProgramPath() {
+  std::wstring path(32768, L'\0');
+  path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return path;
+}
 
 namespace {
 std::atomic<unsigned> g_sequence{0};

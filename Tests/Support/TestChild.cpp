@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "VrnWindows.h"
 
 namespace TestSupport {
@@ -13,12 +14,6 @@ namespace {
 
 constexpr wchar_t kChildSwitch[] = L" --orv-test-child";
 constexpr DWORD kNoShowMode = 9999;
-
-std::wstring ThisProgram() {
-  std::wstring path(32768, L'\0');
-  path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-  return path;
-}
 
 void WriteAll(HANDLE handle, const std::string& bytes) {
   size_t done = 0;
@@ -113,7 +108,7 @@ std::string TestChildPattern(size_t count) {
 
 Vrn::CUnicodeString TestChildCommand(const Vrn::CUnicodeString& options) {
   (void)g_childChecked;
-  std::wstring program = ThisProgram();
+  std::wstring program = ThisProgramPath();
   if (program.find(L' ') != std::wstring::npos) program = L"\"" + program + L"\"";
   return Vrn::CUnicodeString(program + kChildSwitch + L" " + options.ToStdString());
 }

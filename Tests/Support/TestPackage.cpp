@@ -8,6 +8,7 @@
 #include <objbase.h>
 
 #include "CoreFixtures.h"
+#include "MsiHandle.h"
 #include "TestSupport.h"
 
 namespace TestSupport {
@@ -17,13 +18,6 @@ namespace {
 void Require(UINT result, const char* what) {
   if (result != ERROR_SUCCESS) throw std::runtime_error(std::string(what) + " failed: " + std::to_string(result));
 }
-
-struct CMsiCloser {
-  MSIHANDLE handle = 0;
-  ~CMsiCloser() {
-    if (handle) MsiCloseHandle(handle);
-  }
-};
 
 // Error messages the installer received, from every session of this process.
 std::mutex g_errorsLock;
@@ -91,13 +85,13 @@ CTestPackage::CTestPackage() {
   m_path = m_folder / L"test.msi";
   Require(MsiOpenDatabaseW(m_path.c_str(), MSIDBOPEN_CREATE, &m_database), "MsiOpenDatabaseW");
 
-  CMsiCloser summary;
-  Require(MsiGetSummaryInformationW(m_database, nullptr, 5, &summary.handle), "MsiGetSummaryInformationW");
-  Require(MsiSummaryInfoSetPropertyW(summary.handle, 9 /* revision number */, VT_LPSTR, 0, nullptr, NewGuid().c_str()),
+  Msi::CMsiHandle summary;
+  Require(MsiGetSummaryInformationW(m_database, nullptr, 5, summary.Put()), "MsiGetSummaryInformationW");
+  Require(MsiSummaryInfoSetPropertyW(summary.Get(), 9 /* revision number */, VT_LPSTR, 0, nullptr, NewGuid().c_str()),
           "summary revision");
-  Require(MsiSummaryInfoSetPropertyW(summary.handle, 2 /* title */, VT_LPSTR, 0, nullptr, L"Installation Database"),
+  Require(MsiSummaryInfoSetPropertyW(summary.Get(), 2 /* title */, VT_LPSTR, 0, nullptr, L"Installation Database"),
           "summary title");
-  Require(MsiSummaryInfoPersist(summary.handle), "MsiSummaryInfoPersist");
+  Require(MsiSummaryInfoPersist(summary.Get()), "MsiSummaryInfoPersist");
 
   Execute(kPropertyTable);
   Execute(kDirectoryTable);
@@ -115,10 +109,10 @@ CTestPackage::~CTestPackage() {
   if (m_database) MsiCloseHandle(m_database);
 }
 
-void CTestPackage::Execute(const Vrn::CUnicodeString& sql) {
-  CMsiCloser view;
-  Require(MsiDatabaseOpenViewW(m_database, sql.c_str(), &view.handle), ("open view: " + sql.ToUtf8()).c_str());
-  Require(MsiViewExecute(view.handle, 0), ("execute: " + sql.ToUtf8()).c_str());
+void CTestPackage::Execute(const Vrn::CUnicodeString& sql, MSIHANDLE record) {
+  Msi::CMsiHandle view;
+  Require(MsiDatabaseOpenViewW(m_database, sql.c_str(), view.Put()), ("open view: " + sql.ToUtf8()).c_str());
+  Require(MsiViewExecute(view.Get(), record), ("execute: " + sql.ToUtf8()).c_str());
 }
 
 void CTestPackage::Insert(const Vrn::CUnicodeString& table, const std::vector<Vrn::CUnicodeString>& columns,
@@ -131,18 +125,15 @@ void CTestPackage::Insert(const Vrn::CUnicodeString& table, const std::vector<Vr
     marks += i ? L", ?" : L"?";
   }
   sql += L") VALUES (" + marks + L")";
-  CMsiCloser record;
-  record.handle = MsiCreateRecord(static_cast<UINT>(cells.size()));
+  const Msi::CMsiHandle record(MsiCreateRecord(static_cast<UINT>(cells.size())));
   for (size_t i = 0; i < cells.size(); ++i) {
     const UINT field = static_cast<UINT>(i + 1);
     if (const auto* text = std::get_if<Vrn::CUnicodeString>(&cells[i].value))
-      Require(MsiRecordSetStringW(record.handle, field, text->c_str()), "MsiRecordSetStringW");
+      Require(MsiRecordSetStringW(record.Get(), field, text->c_str()), "MsiRecordSetStringW");
     else if (const auto* number = std::get_if<int>(&cells[i].value))
-      Require(MsiRecordSetInteger(record.handle, field, *number), "MsiRecordSetInteger");
+      Require(MsiRecordSetInteger(record.Get(), field, *number), "MsiRecordSetInteger");
   }
-  CMsiCloser view;
-  Require(MsiDatabaseOpenViewW(m_database, sql.c_str(), &view.handle), ("open view: " + sql.ToUtf8()).c_str());
-  Require(MsiViewExecute(view.handle, record.handle), ("insert: " + sql.ToUtf8()).c_str());
+  Execute(sql, record.Get());
 }
 
 void CTestPackage::AddProperty(const Vrn::CUnicodeString& name, const Vrn::CUnicodeString& value) {

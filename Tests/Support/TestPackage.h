@@ -49,8 +49,8 @@ class CTestPackage {
   // ---- Building (before Open) ----
   void AddProperty(const Vrn::CUnicodeString& name, const Vrn::CUnicodeString& value);
   void AddProperties(const CProperties& properties);
-  // Any SQL statement on the database (CREATE TABLE, INSERT ...).
-  void Execute(const Vrn::CUnicodeString& sql);
+  // Any SQL statement on the database (CREATE TABLE, INSERT ...), with the record of its markers.
+  void Execute(const Vrn::CUnicodeString& sql, MSIHANDLE record = 0);
   void Insert(const Vrn::CUnicodeString& table, const std::vector<Vrn::CUnicodeString>& columns,
               const std::vector<CCell>& cells);
   // Imports an .idt file (for example a schema of Packages/Tables).

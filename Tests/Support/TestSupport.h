@@ -22,6 +22,8 @@ Vrn::CUnicodeString TableSchemaPath(const Vrn::CUnicodeString& table);
 Vrn::CUnicodeString BuildPath(const Vrn::CUnicodeString& name);
 // OrvantCA.dll in the build folder
 Vrn::CUnicodeString LibraryPath();
+// This test program's own file.
+std::wstring ThisProgramPath();
 
 // A new empty folder under parent (by default the Windows temporary folder), removed with
 // everything in it.

@@ -1,12 +1,10 @@
 // CXMLParser::Parse: where text, lines and flags land in the tree, the element-closed callback and
 // failure atomicity; then hostile and edge-case inputs: the corpus under Tests/Data/xml and
 // generated giants. Mutants of the corpus are the fuzzer's (the FuzzSmoke test, `make fuzz`).
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
-#include "Errors.h"
+#include "CoreFixtures.h"
 #include "Files.h"
 #include "TestSupport.h"
 #include "XmlParserTS.h"
@@ -25,18 +23,14 @@ struct COutcome {
 };
 
 COutcome ParseOutcome(CXMLParser& parser, const CUnicodeString& text) {
-  try {
-    parser.Parse(text);
-    return {};
-  } catch (Vrn::CException* raw) {
-    Vrn::CExceptionPtr e(raw);
-    COutcome outcome{L"(not a named error)", {}, e->MessageText().ToStdString()};
-    if (const auto* check = dynamic_cast<const Vrn::CCheckException*>(e.get())) {
-      outcome.error = check->Name().ToStdString();
-      for (const CUnicodeString& param : check->Params()) outcome.params.push_back(param.ToStdString());
-    }
-    return outcome;
+  const Vrn::CExceptionPtr e = TestSupport::CatchVrn([&] { parser.Parse(text); });
+  if (!e) return {};
+  COutcome outcome{L"(not a named error)", {}, e->MessageText().ToStdString()};
+  if (const auto* check = dynamic_cast<const Vrn::CCheckException*>(e.get())) {
+    outcome.error = check->Name().ToStdString();
+    for (const CUnicodeString& param : check->Params()) outcome.params.push_back(param.ToStdString());
   }
+  return outcome;
 }
 
 // Saving a parsed tree must give text that parses to a tree that saves the same again.
@@ -133,12 +127,8 @@ std::wstring ManyAttributes(size_t count, std::wstring_view last) {
 
 TEST(XmlCorpus, GeneratedGiantsParseOrFailWithoutExhaustingStackOrTime) {
   constexpr size_t kDepth = 100000;
-  const struct {
-    const char* guards;
-    std::wstring text;
-    std::wstring_view error;
-    bool saveToo;  // the saved form of deep nesting grows with depth squared (indentation)
-  } cases[] = {
+  // saveToo: the saved form of deep nesting grows with depth squared (indentation)
+  const std::tuple<const char*, std::wstring, std::wstring_view, bool> cases[] = {
       {"deep nesting", Repeat(L"<a>", kDepth) + Repeat(L"</a>", kDepth), {}, false},
       {"deep nesting left open", Repeat(L"<a>\n", kDepth), Tarsel::kErrUnexpectedEof, false},
       {"10 MB attribute value", L"<a v=\"" + std::wstring(10 << 20, L'x') + L"\"/>", {}, true},
@@ -147,11 +137,11 @@ TEST(XmlCorpus, GeneratedGiantsParseOrFailWithoutExhaustingStackOrTime) {
        false},
       {"text split by 100,000 comments", L"<a>" + Repeat(L"x<!---->", kDepth) + L"</a>", {}, true},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.guards);
+  for (const auto& [guards, text, error, saveToo] : cases) {
+    SCOPED_TRACE(guards);
     CXMLParser parser;
-    EXPECT_EQ(ParseOutcome(parser, c.text).error, c.error);
-    if (c.saveToo) ExpectStableSave(parser);
+    EXPECT_EQ(ParseOutcome(parser, text).error, error);
+    if (saveToo) ExpectStableSave(parser);
   }
 }
 

@@ -49,23 +49,6 @@ TEST_F(SetupTest, NestedStartsInitialiseAndShutDownOnceAndLogEachStepOnce) {
   EXPECT_EQ(GetFileAttributesW(logPath.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(SetupTest, DebugFlagsAndStopModesChangeOnlyForKnownWords) {
-  SetRegistryText(HKEY_CURRENT_USER, kLibrarySettingsKey, L"KeepTempFiles", L"1");
-  SetRegistryText(HKEY_CURRENT_USER, kLibrarySettingsKey, L"EnableHeapSwitching", L"");
-  SetRegistryText(HKEY_CURRENT_USER, kLibrarySettingsKey, L"CheckAllResourceModulesExistance", L"OFF");
-  SetRegistryText(HKEY_CURRENT_USER, kLibrarySettingsKey, L"SaveAllMessages", L"sometimes");
-  TestSupport::CStartedLibrary library;
-  EXPECT_EQ(DebugFlags(),
-            (DebugFlag::Initial | DebugFlag::KeepTempFiles) & ~DebugFlag::CheckAllResourceModulesExistance);
-
-  const std::pair<const wchar_t*, StopMode> modes[] = {{L"debug", StopMode::Debug},
-                                                       {L"ALWAYS", StopMode::Always},
-                                                       {L"sometimes", StopMode::Never},
-                                                       {L"", StopMode::Never}};
-  for (const auto& [text, mode] : modes) EXPECT_EQ(ParseStopMode(text), mode);
-  ApplyStopMode(StopMode::Always);  // no debugger attached: must not end the process
-}
-
 // The last stop removes them: FilesTest's stress test.
 TEST_F(SetupTest, TemporaryFilesStayAtAnInnerStopAndWhenKept) {
   TestSupport::CTempFolder folder;
