@@ -22,17 +22,12 @@ class CheckPathTest : public ActionTest {
  protected:
   void SetUp() override {
     // Every message property the family shows, with markers that make the form visible.
-    for (const auto& [name, text] : {std::pair{L"MT_NetworkLocationPathIsEmpty", L"Choose a network folder"},
-                                     {L"MT_NetworkLocationPathIsNotRemote", L"Not a network folder:"},  // trimmed
-                                     {L"MT_NetworkLocationNotWritable", L"Cannot write %0"},
-                                     {L"MT_NetworkLocationNotAccessed", L"Cannot reach %0"},
-                                     {L"MT_LocalWorkstationInstallationDenayed", L"Install from a server"},
-                                     {L"MT_LMAlreadyExist", L"%0 already in %1"},
-                                     {L"MT_DirIsNotEmpty", L"%0 is not empty"},
-                                     {L"MT_DirHasUnsupChars", L"%0 has [%1]"},
-                                     {L"MT_AppendSpace", L"%0 MiB free, %1 MiB needed"},
-                                     {L"MT_GetNetComputerList_TITLE", L"Pick a computer"}})
-      package.AddProperty(name, text);
+    package.AddProperties(
+        L"MT_NetworkLocationPathIsEmpty=Choose a network folder|"
+        L"MT_NetworkLocationPathIsNotRemote=Not a network folder:|MT_NetworkLocationNotWritable=Cannot write %0|"
+        L"MT_NetworkLocationNotAccessed=Cannot reach %0|MT_LocalWorkstationInstallationDenayed=Install from a server|"
+        L"MT_LMAlreadyExist=%0 already in %1|MT_DirIsNotEmpty=%0 is not empty|MT_DirHasUnsupChars=%0 has [%1]|"
+        L"MT_AppendSpace=%0 MiB free, %1 MiB needed|MT_GetNetComputerList_TITLE=Pick a computer");
   }
   CTempFolder temp;
   CFakeNetworkNames names;

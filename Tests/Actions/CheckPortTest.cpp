@@ -32,16 +32,10 @@ class CheckPortTest : public ActionTest {
   void SetUp() override {
     package.ImportTable(TableSchemaPath(L"OV_Port"));
     package.AddMainAndOffFeatures();
-    for (const auto& [name, text] : {std::pair{L"MT_Port80andNotIIS", L"80 needs IIS: %0"},
-                                     {L"MT_PortInvalidValue", L"invalid %0"},
-                                     {L"MT_CannotOpenPort", L"busy %0"},
-                                     {L"MT_PortIsBad", L"bad %0"},
-                                     {L"MT_PortIsEmpty", L"empty"},
-                                     {L"MT_PortIsDubl", L"twice"},
-                                     {L"MT_PortTableCaption", L"Problems:"},
-                                     {L"MT_SiteAlreadyExist", L"site %0 exists"},
-                                     {L"MT_BadPortRange", L"bad range"}})
-      package.AddProperty(name, text);
+    package.AddProperties(
+        L"MT_Port80andNotIIS=80 needs IIS: %0|MT_PortInvalidValue=invalid %0|MT_CannotOpenPort=busy %0|"
+        L"MT_PortIsBad=bad %0|MT_PortIsEmpty=empty|MT_PortIsDubl=twice|MT_PortTableCaption=Problems:|"
+        L"MT_SiteAlreadyExist=site %0 exists|MT_BadPortRange=bad range");
   }
   void AddPortRow(const wchar_t* id, const wchar_t* property, const wchar_t* component, const wchar_t* site = L"Site") {
     package.Insert(L"OV_Port", {L"ID", L"PortNumber", L"SiteName", L"Component", L"Comment"},
@@ -124,16 +118,7 @@ TEST_F(CheckPortTest, CheckPortByTableOnlyListsEveryProblemOnce) {
         Table(L"\tempty\n\n80\t80 needs IIS: %0\n\n")},
        // Forced, the row of E counts.
        {"CheckPortByTableOnly",
-        {{L"B_PORT", L"7"},
-         {L"C_PORT", L"8"},
-         {L"D_PORT", L"9"},
-         {L"IS_CPTO_FORCEDLY", L"1"},
-         {L"E_PORT", free},
-         {L"OLD_B_PORT", L"7"},
-         {L"OLD_C_PORT", L"8"},
-         {L"OLD_D_PORT", L"9"}},
-        L"",
-        0,
+        L"B_PORT=7|C_PORT=8|D_PORT=9|IS_CPTO_FORCEDLY=1|OLD_B_PORT=7|OLD_C_PORT=8|OLD_D_PORT=9|E_PORT=" + free, L"", 0,
         Table(free + L"\ttwice\n\n")},
        {"CheckPortByTableOnly", L"E_PORT=10|OLD_E_PORT=10", L"ALL_PORTS_IS_OK=Yes"},
        // Blanks around the port of every installed row go.

@@ -100,14 +100,9 @@ TEST_F(UserAccountTest, PasswordsNeverReachALogOrAMessage) {
   const CUnicodeString password = L"Pw\"Secret;Marker'" + CUnicodeString(260, L'q');
   fakes.logon.passwords[L".\\root"] = password.ToStdString();
   fakes.join.domain = L"corp.example";
-  Set({{L"LOGIN", L"root"},
-       {L"LOGIN_NAME", L"SVC_LOGIN"},
-       {L"PASSWORD_NAME", L"SVC_PASSWORD"},
-       {L"SVC_LOGIN", L"root"},
-       {L"SVC_PASSWORD", password},
-       {L"PASSWORD_CHECK", L"1"},
-       {L"MT_InvalidatePassword", L"differ"},
-       {L"MT_BadPassword", L"bad %0"}});
+  Set(L"LOGIN=root|LOGIN_NAME=SVC_LOGIN|PASSWORD_NAME=SVC_PASSWORD|SVC_LOGIN=root|PASSWORD_CHECK=1|"
+      L"MT_InvalidatePassword=differ|MT_BadPassword=bad %0|SVC_PASSWORD=" +
+      password);
   for (const bool right : {true, false}) {
     Set({{L"PASSWORD", right ? password : password + L"!"}, {L"SVC_PASSWORD1", right ? password : password + L"x"}});
     EXPECT_EQ(Call("CheckLoginInUI"), right ? 0u : 1603u);
