@@ -1,21 +1,12 @@
-// Two threads running actions at once, each on a session of its own: every log piece lands whole,
-// every call starts and stops the core library in step, and the one log handler stays attached
-// until the last call ends, so every failure reaches the log and the installer.
-#include <gtest/gtest.h>
-
+// Two threads running actions on sessions of their own: every log piece lands whole, the core library
+// starts and stops in step, and every failure reaches the log and the installer.
 #include <map>
 #include <regex>
 #include <set>
 #include <thread>
 
+#include "ActionTest.h"
 #include "ChildProcessTest.h"
-#include "MessageHandlers.h"
-#include "RegistryKey.h"
-#include "SessionTestSupport.h"
-#include "Setup.h"
-
-extern "C" UINT __stdcall GetShortFileName(MSIHANDLE session);
-extern "C" UINT __stdcall RenameFile(MSIHANDLE session);
 
 namespace {
 
@@ -71,7 +62,7 @@ TIMED_CHILD_TEST(ConcurrentActions, LogStartCountAndHandlerStayConsistent, 30000
       const MSIHANDLE session = packages[thread].Session();
       for (int call = 1; call <= kCallsPerThread; ++call) {
         const bool failing = call % kFailingEvery == 0;
-        if ((failing ? RenameFile(session) : GetShortFileName(session)) != (failing ? 1603u : 0u))
+        if (TestSupport::CallAction(failing ? "RenameFile" : "GetShortFileName", session) != (failing ? 1603u : 0u))
           ++wrongResults[thread];
       }
     });
@@ -82,10 +73,8 @@ TIMED_CHILD_TEST(ConcurrentActions, LogStartCountAndHandlerStayConsistent, 30000
   EXPECT_EQ(Vrn::CurrentHandler(), handlerBefore);
   constexpr size_t kFailures = kThreads * kCallsPerThread / kFailingEvery;
   EXPECT_EQ(packages[0].InstallerErrors().size(), kFailures);
-  Vrn::CRegistryKey counter;  // every failure counted: two threads must not both read N and write N + 1
-  ASSERT_TRUE(counter.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvant\\Setup\\MutexCounter", Vrn::RegistryMode::Read,
-                           Vrn::RegistryView::Sixty4));
-  EXPECT_EQ(counter.ReadString(L"InstallationCount"), Vrn::CUnicodeString::FromInt(static_cast<int>(kFailures)));
+  // Every failure counted: two threads must not both read N and write N + 1.
+  EXPECT_EQ(TestSupport::InstallationCount(), kFailures);
 
   // Every piece is one the actions write, whole; none is lost.
   const std::string bytes = LogBytes().substr(logStart);
@@ -98,7 +87,7 @@ TIMED_CHILD_TEST(ConcurrentActions, LogStartCountAndHandlerStayConsistent, 30000
     const size_t end = std::min(text.find(wchar_t(0xFEFF), start), text.size());
     const std::wstring piece = text.substr(start, end - start);
     ASSERT_TRUE(expected.count(piece) || std::regex_match(piece, other))
-        << "at " << start << ": " << SessionTests::Utf8(piece);
+        << "at " << start << ": " << Vrn::CUnicodeString(piece);
     ++counts[piece];
     start = end + 1;
   }

@@ -1,27 +1,12 @@
-// The server copies, the disk copy, the administrative image removal, the source's parent and its
-// package, and the single file copy, on files inside the test's own temporary folders. The source
-// of these packages is the folder the test package was built in.
-#include <gtest/gtest.h>
-
-#include "CoreFixtures.h"
+// The server and disk copies, the administrative image removal, the source's parent and its package,
+// and the single file copy; the packages' source is the folder the test package was built in.
+#include "ActionTest.h"
 #include "FileOperations.h"
-#include "FileTestSupport.h"
-#include "RegistryKey.h"
-#include "SessionTestSupport.h"
-#include "TestPackage.h"
-#include "TestSupport.h"
 
-using FileTests::Exists;
-using FileTests::WriteText;
-using SessionTests::ActionLog;
-using TestSupport::ReadBytes;
-using Vrn::CUnicodeString;
+using namespace TestSupport;
 
-constexpr UINT kFailed = ERROR_INSTALL_FAILURE;
-
-class ServerCopyTest : public ::testing::Test {
+class ServerCopyTest : public ActionTest {
  protected:
-  bool Logged(const CUnicodeString& text) const { return ActionLog(package).Find(text) != CUnicodeString::npos; }
   // The package's folder: the source path of TARGETDIR.
   CUnicodeString SourceFolder() const {
     wchar_t path[MAX_PATH];
@@ -30,19 +15,16 @@ class ServerCopyTest : public ::testing::Test {
     return path;
   }
   void AddPatterns(const wchar_t* table, std::initializer_list<const wchar_t*> patterns) {
-    package.ImportTable(TestSupport::TableSchemaPath(table));
+    package.ImportTable(TableSchemaPath(table));
     for (const wchar_t* pattern : patterns) package.Insert(table, {L"FilesTemplate"}, {pattern});
   }
-
-  TestSupport::CMachineIsolation isolation;
-  TestSupport::CTempFolder folder;
-  TestSupport::CTestPackage package;
+  CTempFolder folder;
 };
 
 TEST_F(ServerCopyTest, CopiesFromTheSourceIntoTheInstalledFolder) {
   AddPatterns(L"OV_AddFiles", {L"*.cfg", L"Tools", L"..\\OrvServerCopyParent.txt"});
   package.AddProperty(L"TARGETDIR", folder / L"inst");
-  package.Open(true);
+  Open(true);
   const CUnicodeString source = SourceFolder();
   WriteText(source + L"a.cfg", "new a");
   WriteText(source + L"Tools\\tool.exe", "new tool");
@@ -59,7 +41,6 @@ TEST_F(ServerCopyTest, CopiesFromTheSourceIntoTheInstalledFolder) {
   EXPECT_TRUE(Exists(folder / L"inst\\Tools\\mine.txt"));  // folders are merged into
   EXPECT_EQ(ReadBytes(folder / L"OrvServerCopyParent.txt"), "from the parent");
   DeleteFileW(parentFile.c_str());
-  EXPECT_TRUE(Logged(L"CopyAdditionalFilesForServer2 installDir=" + (folder / L"inst\\") + L"\r\n"));
 
   // The first variant copies files only, by name, and clears the copies' read-only bit.
   DeleteFileW((folder / L"inst\\Tools\\tool.exe").c_str());
@@ -67,22 +48,20 @@ TEST_F(ServerCopyTest, CopiesFromTheSourceIntoTheInstalledFolder) {
   EXPECT_EQ(package.Call("CopyAdditionalFilesForServer1"), 0u);
   EXPECT_EQ(GetFileAttributesW((folder / L"inst\\a.cfg").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   EXPECT_FALSE(Exists(folder / L"inst\\Tools\\tool.exe"));
-  EXPECT_TRUE(Logged(L"getParentSourceDir sourceDir=" + source + L"\r\n"));
 
   // The plain variant reads SOURCEDIR; an empty one is an error.
   EXPECT_EQ(package.Call("CopyAdditionalFilesForServer"), 0u);
   EXPECT_TRUE(Exists(folder / L"inst\\Tools\\tool.exe"));
-  package.SetProperty(L"SOURCEDIR", L"");
-  EXPECT_EQ(package.Call("CopyAdditionalFilesForServer"), kFailed);
+  RunCases({{"CopyAdditionalFilesForServer", L"SOURCEDIR=", L"", 1603}});
 }
 
 TEST_F(ServerCopyTest, ExtCopiesIntoEachRowsTarget) {
-  package.ImportTable(TestSupport::TableSchemaPath(L"OV_AddFilesExt"));
+  package.ImportTable(TableSchemaPath(L"OV_AddFilesExt"));
   package.Insert(L"OV_AddFilesExt", {L"FilesTemplate", L"Target"}, {L"*.dll", L"bin"});
-  package.Insert(L"OV_AddFilesExt", {L"FilesTemplate", L"Target"}, {L"*.txt", TestSupport::CCell::Null()});
+  package.Insert(L"OV_AddFilesExt", {L"FilesTemplate", L"Target"}, {L"*.txt", CCell::Null()});
   package.Insert(L"OV_AddFilesExt", {L"FilesTemplate", L"Target"}, {L"*.nothing", L"never"});
   package.AddProperty(L"TARGETDIR", folder / L"inst");
-  package.Open(true);
+  Open(true);
   WriteText(SourceFolder() + L"x.dll", "dll");
   WriteText(SourceFolder() + L"readme.txt", "txt");
   EXPECT_EQ(package.Call("CopyAdditionalFilesForServerExt"), 0u);
@@ -97,30 +76,22 @@ TEST_F(ServerCopyTest, CopyFilesFromDiskToCompReadsTheNamedTable) {
   package.Insert(L"MyFiles", {L"FilesTemplate"}, {L"*.txt"});
   WriteText(folder / L"disk\\a.dic", "dic");
   WriteText(folder / L"disk\\b.txt", "txt");
-  package.AddProperty(L"COPY_SOURCE", folder / L"disk");
-  package.AddProperty(L"COPYDESTINATION", folder / L"dest");
-  package.Open();
-  const struct {
-    const wchar_t* table;
-    const wchar_t* copied;  // null: the action fails
-  } cases[] = {{L"", L"a.dic"}, {L"MyFiles", L"b.txt"}, {L"OV_Missing", nullptr}};
-  for (const auto& c : cases) {
-    package.SetProperty(L"COPY_TABLE_NAME", c.table);
-    EXPECT_EQ(package.Call("CopyFilesFromDiskToComp"), c.copied ? 0u : kFailed) << c.table;
-    if (c.copied) {
-      EXPECT_TRUE(Exists(folder / L"dest\\" + c.copied)) << c.table;
-    }
-  }
-  package.SetProperty(L"COPYDESTINATION", L"");
-  EXPECT_EQ(package.Call("CopyFilesFromDiskToComp"), kFailed);
+  package.AddProperties(L"COPY_SOURCE=" + folder / L"disk" + L"|COPYDESTINATION=" + folder / L"dest");
+  Open();
+  RunCases({{"CopyFilesFromDiskToComp", L"COPY_TABLE_NAME="}});  // the default table
+  EXPECT_TRUE(Exists(folder / L"dest\\a.dic") && !Exists(folder / L"dest\\b.txt"));
+  RunCases({{"CopyFilesFromDiskToComp", L"COPY_TABLE_NAME=MyFiles"},
+            {"CopyFilesFromDiskToComp", L"COPY_TABLE_NAME=OV_Missing", L"", 1603},
+            {"CopyFilesFromDiskToComp", L"COPYDESTINATION=", L"", 1603}});
+  EXPECT_TRUE(Exists(folder / L"dest\\b.txt"));
 }
 
 TEST_F(ServerCopyTest, RemoveAdminPackageFromServerRemovesTheListedEntries) {
   AddPatterns(L"OV_AddFiles", {L"*.cab"});
-  package.ImportTable(TestSupport::TableSchemaPath(L"OV_AdmInst"));
+  package.ImportTable(TableSchemaPath(L"OV_AdmInst"));
   package.Insert(L"OV_AdmInst", {L"Name"}, {L"Setup"});
   package.AddProperty(L"PROD_APPDATA_PATH", L"OrvTest\\Product");
-  package.Open();
+  Open();
   const CUnicodeString image = folder / L"image";
   WriteText(image + L"\\data1.cab", "x");
   WriteText(image + L"\\Setup\\setup.exe", "x");
@@ -138,36 +109,30 @@ TEST_F(ServerCopyTest, RemoveAdminPackageFromServerRemovesTheListedEntries) {
 }
 
 TEST_F(ServerCopyTest, ParentSourceFolderAndItsOnePackage) {
-  package.Open(true);
+  Open(true);
   EXPECT_EQ(package.Call("SetPARENT_SRCDIR"), 0u);
   const CUnicodeString source = SourceFolder();
   EXPECT_EQ(package.Property(L"PARENT_SRCDIR"), source.Left(source.Left(source.Length() - 1).ReverseFind(L'\\')));
-  package.SetProperty(L"PARENT_SRCDIR", folder.Path());
-  const struct {
-    const wchar_t* added;  // one more file in the folder
-    const wchar_t* found;  // null: the action fails
-  } cases[] = {
-      {nullptr, nullptr}, {L"Product.msi", L"Product.msi"}, {L"notes.txt", L"Product.msi"}, {L"b.msi", nullptr}};
-  for (const auto& c : cases) {
-    if (c.added) WriteText(folder / c.added, "x");
-    package.SetProperty(L"MSIFILENAME", L"");
-    EXPECT_EQ(package.Call("Get_MSIFILENAME"), c.found ? 0u : kFailed);
-    EXPECT_EQ(package.Property(L"MSIFILENAME"), c.found ? c.found : L"");
-  }
-  EXPECT_TRUE(Logged(L"list.Size()= 2\r\n"));
+  Set({{L"PARENT_SRCDIR", folder.Path()}});
+  // One package in the folder, whatever else is there; none or two fail.
+  RunCases({{"Get_MSIFILENAME", L"MSIFILENAME=kept", L"MSIFILENAME=kept", 1603}});
+  WriteText(folder / L"Product.msi", "x");
+  WriteText(folder / L"notes.txt", "x");
+  RunCases({{"Get_MSIFILENAME", {}, L"MSIFILENAME=Product.msi"}});
+  WriteText(folder / L"b.msi", "x");
+  RunCases({{"Get_MSIFILENAME", L"MSIFILENAME=kept", L"MSIFILENAME=kept", 1603}});
 }
 
 TEST_F(ServerCopyTest, OVCopyFileReplacesAndClearsReadOnly) {
   WriteText(folder / L"src.txt", "content");
   SetFileAttributesW((folder / L"src.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-  package.AddProperty(L"COPY_FILE_SRC", folder / L"src.txt");
-  package.AddProperty(L"COPY_FILE_DST", folder / L"dst.txt");
-  package.Open();
+  package.AddProperties(L"COPY_FILE_SRC=" + folder / L"src.txt" + L"|COPY_FILE_DST=" + folder / L"dst.txt");
+  Open();
   EXPECT_EQ(package.Call("OVCopyFile"), 0u);
   EXPECT_EQ(ReadBytes(folder / L"dst.txt"), "content");
   EXPECT_EQ(GetFileAttributesW((folder / L"dst.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   package.SetProperty(L"COPY_FILE_SRC", folder / L"gone.txt");
   package.SetProperty(L"COPY_FILE_DST", folder / L"never.txt");
-  EXPECT_EQ(package.Call("OVCopyFile"), kFailed);
+  EXPECT_EQ(package.Call("OVCopyFile"), 1603u);
   EXPECT_FALSE(Exists(folder / L"never.txt"));
 }

@@ -1,11 +1,8 @@
 // Reading package tables: trimming, null cells, appending readers, and which failures raise.
-#include <gtest/gtest.h>
 
-#include "CoreFixtures.h"
+#include "ActionTest.h"
 #include "DatabaseAccess.h"
 #include "Errors.h"
-#include "SessionTestSupport.h"
-#include "TestSupport.h"
 
 using Msi::CColumnList;
 using TestSupport::CatchRaised;
@@ -61,7 +58,7 @@ TEST_F(DatabaseAccessTest, CellsAreTrimmedNullsReadEmptyAndReadersAppend) {
   EXPECT_EQ(texts, (CColumnList{L"padded value", L"", L"", L"x", L"other"}));
   // Integer cells read as their decimal text, however long.
   EXPECT_EQ(numbers, (CColumnList{L"7", L"", L"2147483647", L"-2147483647", L""}));
-  EXPECT_EQ(SessionTests::ActionLog(package), L"readOther\r\n\r\n");  // only a named reader logs
+  EXPECT_EQ(package.LogText(), L"readOther\r\n\r\n");  // only a named reader logs
 }
 
 TEST_F(DatabaseAccessTest, FailuresAreInternalErrorsExceptComFailures) {
@@ -78,8 +75,8 @@ TEST_F(DatabaseAccessTest, FailuresAreInternalErrorsExceptComFailures) {
     Vrn::Raise<Vrn::CCOMException>(E_ACCESSDENIED);
   });
   EXPECT_EQ(names, (CColumnList{L"o1"}));
-  EXPECT_TRUE(SessionTests::ActionLog(package).EndsWith(L"CCOMException:\r\n" +
-                                                        Vrn::CCOMException(E_ACCESSDENIED).MessageText() + L"\r\n"));
+  EXPECT_TRUE(
+      package.LogText().EndsWith(L"CCOMException:\r\n" + Vrn::CCOMException(E_ACCESSDENIED).MessageText() + L"\r\n"));
   EXPECT_TRUE(CatchRaised<CInternalError>(
       [&] { Msi::WithActiveDatabase(package.Session(), [](MSIHANDLE) { Vrn::Check(false); }); }));
 }

@@ -1,7 +1,5 @@
 // The real browse dialog, in a child process with a time limit: without a display it cannot open
 // and comes back at once with nothing chosen.
-#include <gtest/gtest.h>
-
 #include "ChildProcessTest.h"
 #include "FolderBrowser.h"
 
@@ -11,6 +9,5 @@ TIMED_CHILD_TEST(FolderBrowserReal, ReturnsWithoutADisplay, 60000) {
   info.pszDisplayName = displayName;
   info.lpszTitle = L"Orvant test";
   info.ulFlags = BIF_BROWSEFORCOMPUTER;
-  const Msi::CItemList chosen(Msi::CFolderBrowser().BrowseForFolder(info));
-  EXPECT_FALSE(chosen);
+  EXPECT_FALSE(Msi::CItemList(Msi::CFolderBrowser().BrowseForFolder(info)));
 }

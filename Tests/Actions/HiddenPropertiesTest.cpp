@@ -1,14 +1,11 @@
 // Properties listed in MsiHiddenProperties: the facade logs their values as asterisks, in its own
 // lines and inside any other text the log or the installer receives, in immediate and deferred runs.
-#include <gtest/gtest.h>
 
+#include "ActionTest.h"
 #include "CustomActionLog.h"
 #include "MsiHelper.h"
-#include "SessionTestSupport.h"
 
 using namespace Msi;
-using SessionTests::ActionLog;
-using SessionTests::Utf8;
 
 namespace {
 
@@ -22,11 +19,9 @@ struct CDeferredRun : CSessionObserver {
 
 TEST(HiddenProperties, ValuesNeverReachTheLogOrTheInstaller) {
   TestSupport::CTestPackage package;
-  package.AddProperty(L"MsiHiddenProperties", L"PW; PIN;PADDED");
-  package.AddProperty(L"PW", L"Pw-Imm-7731");
+  package.AddProperties(L"MsiHiddenProperties=PW; PIN;PADDED|PW=Pw-Imm-7731");
   package.AddProperty(L"PIN", L"42");  // too short to be searched for elsewhere, masked by name
-  package.AddProperty(L"PADDED", L"  Pw-Pad-5512  ");
-  package.AddProperty(L"CMD", L"tool.exe /p:Pw-Imm-7731");
+  package.AddProperties(L"PADDED=  Pw-Pad-5512  |CMD=tool.exe /p:Pw-Imm-7731");
   // The deferred data names its hidden items itself; the password also hides inside RunCmd.
   package.AddProperty(L"CustomActionData",
                       L"RunCmd=tool.exe /p:Pw-Dfr-9904;PW=Pw-Dfr-9904;MsiHiddenProperties=\"PW;OTHER\"");
@@ -49,14 +44,14 @@ TEST(HiddenProperties, ValuesNeverReachTheLogOrTheInstaller) {
     SetPropertySilent(session, L"PW", L"x");
   }
 
-  const CUnicodeString log = ActionLog(package);
+  const CUnicodeString log = package.LogText();
   for (const wchar_t* secret : {L"Pw-Imm", L"Pw-Pad", L"Pw-New", L"Pw-Dfr", L": 42", L"= 42"})
-    EXPECT_EQ(log.Find(secret), CUnicodeString::npos) << Utf8(secret) << "\n" << Utf8(log);
+    EXPECT_EQ(log.Find(secret), CUnicodeString::npos) << secret << "\n" << log;
   for (const wchar_t* line :
        {L"Property( PW ) : ******\r\n", L"Property( PIN ) : ******\r\n",
         L"Property( PADDED ) : ******\r\nSet PADDED = ******\r\n", L"Property( CMD ) : tool.exe /p:******\r\n",
         L"FlushText [CMD] as [PIN]\r\n", L"Set PW = ******\r\n", L"later: ******\r\n",
         L"Property( RunCmd ) : tool.exe /p:******\r\n", L"SetPropertySilent in script mode PW = ******\r\n"})
-    EXPECT_NE(log.Find(line), CUnicodeString::npos) << Utf8(line) << "\n" << Utf8(log);
+    EXPECT_NE(log.Find(line), CUnicodeString::npos) << line << "\n" << log;
   EXPECT_EQ(package.InstallerErrors(), std::vector<CUnicodeString>{L"cannot run tool.exe /p:******"});
 }

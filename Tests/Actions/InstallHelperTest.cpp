@@ -1,45 +1,32 @@
-// Product message boxes: text building, the UI-level tests and silent routing.
-#include <gtest/gtest.h>
-
-#include "CoreFixtures.h"
-#include "CustomActionLog.h"
+// Product message boxes: text building and the UI-level tests. Routed through the log in a silent
+// install, a box answers its default (CloseApplicationsTest, Tests/EndToEnd/dism-install).
+#include "ActionTest.h"
 #include "InstallHelper.h"
-#include "SessionTestSupport.h"
 
 using namespace Msi;
 using TestSupport::CatchRaised;
 
-class InstallHelperTest : public ::testing::Test {
+class InstallHelperTest : public TestSupport::ActionTest {
  protected:
-  // A session with the given UI level and a message property using every kind of marker.
-  MSIHANDLE Open(const wchar_t* uiLevel) {
+  // A message property using every kind of marker.
+  void SetUp() override {
     package.AddProperty(L"MT_TEXT", L"Welcome to [ProductName]!\\n\\nCopy %0 to %1. [productname]");
-    const MSIHANDLE session = package.Open();
-    package.SetProperty(L"UILevel", uiLevel);
-    return session;
   }
-
-  TestSupport::CTestPackage package;
-  TestSupport::CScriptedUserInterface ui;
-  Vrn::CUserInterfaceOverride seam{ui};
   TestSupport::CRecordingHandler handler;
   TestSupport::CHandlerScope handlerScope{handler};
 };
 
 TEST_F(InstallHelperTest, UserInterfaceLevels) {
-  const MSIHANDLE session = Open(L"5");
-  const struct {
-    const wchar_t* level;
-    bool silent, full;
-  } cases[] = {{L"2", true, false},
-               {L"3", false, false},
-               {L"5", false, true},
-               {L"37", false, true},  // only the low four bits count (0x25)
-               {L" 4 ", false, false}};
-  for (const auto& c : cases) {
-    package.SetProperty(L"UILevel", c.level);
-    EXPECT_EQ(IsSilentInstall(session), c.silent) << c.level;
-    EXPECT_EQ(IsFullUIInstall(session), c.full) << c.level;
+  const MSIHANDLE session = Open();
+  const std::tuple<const wchar_t*, bool, bool> cases[] = {{L"2", true, false},
+                                                          {L"3", false, false},
+                                                          {L"5", false, true},
+                                                          {L"37", false, true},  // only the low four bits count (0x25)
+                                                          {L" 4 ", false, false}};
+  for (const auto& [level, silent, full] : cases) {
+    package.SetProperty(L"UILevel", level);
+    EXPECT_EQ(IsSilentInstall(session), silent) << level;
+    EXPECT_EQ(IsFullUIInstall(session), full) << level;
   }
   // A level that is not a number is an internal error, raised before any box.
   for (const wchar_t* level : {L"", L"0x5"}) {
@@ -52,7 +39,7 @@ TEST_F(InstallHelperTest, UserInterfaceLevels) {
 }
 
 TEST_F(InstallHelperTest, BoxesWithAUserInterface) {
-  const CMessageContext context(Open(L"5"));
+  const CMessageContext context(Open());
   ui.answers = {IDCANCEL};
   EXPECT_EQ(ShowPropertyMessage(context, L"MT_TEXT", L" [ProductName]\\n", MB_OKCANCEL | MB_ICONINFORMATION), IDCANCEL);
   CUnicodeString text = L"[ProductName]\\n\\nis ready";
@@ -67,25 +54,8 @@ TEST_F(InstallHelperTest, BoxesWithAUserInterface) {
   EXPECT_TRUE(handler.shown.empty());
 }
 
-TEST_F(InstallHelperTest, SilentInstallLogsAndAnswersTheDefault) {
-  const MSIHANDLE session = Open(L"2");
-  CMsiLogMessageHandler logHandler;
-  const CCallSession call(session);
-  TestSupport::CHandlerScope scope(logHandler);
-  const CMessageContext context(session);
-  EXPECT_EQ(ShowPropertyMessage(context, L"MT_TEXT", L"", MB_YESNO | MB_DEFBUTTON2), IDNO);
-  CUnicodeString text = L"Done with [ProductName].";
-  EXPECT_EQ(ShowProductMessageBox(context, text, MB_RETRYCANCEL), IDRETRY);
-  EXPECT_TRUE(ui.shown.empty());
-  EXPECT_EQ(ui.foreground.size(), 2u);
-  const CUnicodeString log = SessionTests::ActionLog(package);
-  for (const wchar_t* expected : {L"\tWelcome to Test Product!\n\nCopy %0 to %1. [productname]\r\n",
-                                  L"MSGRET (default): IDNO\r\n", L"MSGRET (default): IDRETRY\r\n"})
-    EXPECT_NE(log.Find(expected), CUnicodeString::npos) << expected << "\nin:\n" << log;
-}
-
 TEST_F(InstallHelperTest, MessageWithParameters) {
-  const CMessageContext context(Open(L"2"));
+  const CMessageContext context(Open(false, L"2"));
   // Not honouring the silent install shows the box all the same.
   ui.answers = {IDRETRY};
   EXPECT_EQ(ShowPropertyMessageWithParams(context, false, L"MT_TEXT", {L"a.txt", L"C:\\b"}, MB_RETRYCANCEL), IDRETRY);

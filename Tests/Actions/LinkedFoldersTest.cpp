@@ -2,52 +2,30 @@
 // write into: the zip extraction target, the upgrade temporary folder, a server copy's destination
 // and the custom-action log's folder. Each action refuses with 1603 (counted, the path and the link
 // in its log) and nothing outside is written.
-#include <gtest/gtest.h>
-
+#include "ActionTest.h"
 #include "ArchiveWriter.h"
 #include "CustomActionLog.h"
-#include "Files.h"
-#include "RegistryKey.h"
-#include "SessionTestSupport.h"
-#include "TestPackage.h"
-#include "TestSupport.h"
 
-using SessionTests::ActionLog;
-using Vrn::CUnicodeString;
+using TestSupport::CUnicodeString;
 
 namespace {
 
-class LinkedFoldersTest : public ::testing::Test {
+class LinkedFoldersTest : public TestSupport::ActionTest {
  protected:
-  LinkedFoldersTest() {
-    Vrn::CreateDirectoryWithParents(outside);
-    TestSupport::WriteBytes(outside + L"\\precious.txt", "keep");
-  }
-
-  CUnicodeString InstallationCount() const {
-    Vrn::CRegistryKey key;
-    if (!key.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvant\\Setup\\MutexCounter", Vrn::RegistryMode::Read,
-                  Vrn::RegistryView::Sixty4))
-      return L"";
-    return key.ReadString(L"InstallationCount");
-  }
+  LinkedFoldersTest() { TestSupport::WriteText(outside + L"\\precious.txt", "keep"); }
 
   // The action fails and counts, its log names the refused path and the link, and the folder the
   // link leads to holds only what it held.
   void ExpectRefused(const char* action, const CUnicodeString& link) {
-    EXPECT_EQ(package.Call(action), static_cast<UINT>(ERROR_INSTALL_FAILURE));
-    EXPECT_EQ(InstallationCount(), L"1");
-    EXPECT_NE(ActionLog(package).Find(L" is a link (a reparse point) inside "), CUnicodeString::npos);
-    EXPECT_NE(ActionLog(package).Find(link + L" is a link"), CUnicodeString::npos) << ActionLog(package).ToUtf8();
+    RunCases({{action, {}, {}, ERROR_INSTALL_FAILURE}});
+    EXPECT_TRUE(Logged(link + L" is a link (a reparse point) inside ")) << Log();
     const auto entries = Vrn::ListDirectory(outside, L"*", Vrn::ListAll | Vrn::ListRecursive);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(TestSupport::ReadBytes(outside + L"\\precious.txt"), "keep");
   }
 
-  TestSupport::CMachineIsolation isolation;
   TestSupport::CTempFolder folder;
   const CUnicodeString outside = folder / L"outside";
-  TestSupport::CTestPackage package;
 };
 
 TEST_F(LinkedFoldersTest, ZipExtractionIntoALinkedFolder) {
@@ -59,15 +37,13 @@ TEST_F(LinkedFoldersTest, ZipExtractionIntoALinkedFolder) {
   }
   Vrn::CreateDirectoryWithParents(folder / L"install");
   TestSupport::PlantLink(folder / L"install\\Samples", outside);
-  package.Open();
-  package.SetProperty(L"ZipExtract_SrcPath", folder / L"samples.zip");
-  package.SetProperty(L"ZipExtract_DstPath", folder / L"install");
+  Open();
+  Set({{L"ZipExtract_SrcPath", folder / L"samples.zip"}, {L"ZipExtract_DstPath", folder / L"install"}});
   ExpectRefused("ZipExtract", folder / L"install\\Samples");
 }
 
 TEST_F(LinkedFoldersTest, SavingFilesOnUpgradeIntoALinkedFolder) {
-  Vrn::CreateDirectoryWithParents(folder / L"old\\data");
-  TestSupport::WriteBytes(folder / L"old\\data\\one.dat", "saved");
+  TestSupport::WriteText(folder / L"old\\data\\one.dat", "saved");
   Vrn::CreateDirectoryWithParents(folder / L"temp");
   TestSupport::PlantLink(folder / L"temp\\data", outside);
   package.ImportTable(TestSupport::TableSchemaPath(L"OV_SaveFilesOnUpgrade"));
@@ -77,7 +53,7 @@ TEST_F(LinkedFoldersTest, SavingFilesOnUpgradeIntoALinkedFolder) {
   package.AddProperty(L"OLD", folder / L"old");
   package.Insert(L"OV_SaveFilesOnUpgrade", {L"Id", L"SourceDir", L"DestinationDir", L"FilesTemplate"},
                  {L"data", L"OLD", L"TARGETDIR", L"data"});
-  package.Open(true);
+  Open(true);
   ExpectRefused("CopyFilesToTempFolder", folder / L"temp\\data");
 }
 
@@ -85,12 +61,11 @@ TEST_F(LinkedFoldersTest, ServerCopyIntoALinkedFolder) {
   package.ImportTable(TestSupport::TableSchemaPath(L"OV_AddFiles"));
   package.Insert(L"OV_AddFiles", {L"FilesTemplate"}, {L"Tools"});
   package.AddProperty(L"TARGETDIR", folder / L"inst");
-  package.Open(true);
-  Vrn::CreateDirectoryWithParents(folder / L"source\\Tools");
-  TestSupport::WriteBytes(folder / L"source\\Tools\\precious.txt", "overwritten");
+  Open(true);
+  TestSupport::WriteText(folder / L"source\\Tools\\precious.txt", "overwritten");
   Vrn::CreateDirectoryWithParents(folder / L"inst");
   TestSupport::PlantLink(folder / L"inst\\Tools", outside);
-  package.SetProperty(L"SOURCEDIR", folder / L"source");
+  Set({{L"SOURCEDIR", folder / L"source"}});
   ExpectRefused("CopyAdditionalFilesForServer", folder / L"inst\\Tools");
 }
 
@@ -99,7 +74,7 @@ TEST_F(LinkedFoldersTest, ServerCopyIntoALinkedFolder) {
 TEST_F(LinkedFoldersTest, TheLogPassesOverLinks) {
   const CUnicodeString temp = folder / L"temp";
   Vrn::CreateDirectoryWithParents(temp);
-  TestSupport::WriteBytes(outside + L"\\OrvantMsiLog.txt", "\xFF\xFE");
+  TestSupport::WriteText(outside + L"\\OrvantMsiLog.txt", "\xFF\xFE");
   TestSupport::PlantLink(temp + L"\\1", outside);
   {
     Msi::CCustomActionLog log(true, temp);

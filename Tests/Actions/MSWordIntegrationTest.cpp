@@ -1,40 +1,16 @@
 // Word integration: the start-up folder chosen from a registered Word, the template placed and
 // recorded (now, or at the next restart when Word holds the old one open), and removed again.
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <string>
 
+#include "ActionTest.h"
 #include "ClassesRootKey.h"
-#include "Files.h"
-#include "RegistryKey.h"
-#include "SessionTestSupport.h"
-#include "TestPackage.h"
-#include "TestSupport.h"
 
-using SessionTests::ActionLog;
-using SessionTests::Utf8;
-using Vrn::CRegistryKey;
-using Vrn::CUnicodeString;
-using Vrn::RegistryMode;
+using namespace TestSupport;
 
 namespace {
 
 constexpr wchar_t kWordClassId[] = L"{000209FF-0000-0000-C000-000000000046}";
 constexpr wchar_t kRecordKey[] = L"SOFTWARE\\OrvTest\\Word";
-
-void WriteValue(HKEY root, const CUnicodeString& key, const wchar_t* name, const CUnicodeString& value) {
-  CRegistryKey opened;
-  ASSERT_TRUE(opened.Open(root, key, RegistryMode::Write));
-  opened.WriteString(name, value);
-}
-
-CUnicodeString ReadValue(HKEY root, const CUnicodeString& key, const wchar_t* name) {
-  CRegistryKey opened;
-  return opened.Open(root, key, RegistryMode::Read) ? opened.ReadString(name, L"<missing>") : L"<missing>";
-}
-
-bool Contains(const CUnicodeString& text, std::wstring_view part) { return text.Find(part) != CUnicodeString::npos; }
 
 // Wine writes PendingFileRenameOperations by the key's absolute name, past any override of
 // HKEY_LOCAL_MACHINE: the guard holds the real key (opened before the test's isolation) and puts
@@ -71,35 +47,23 @@ class CPendingRenamesGuard {
   std::wstring m_saved;
 };
 
-// A file held open the way Word holds its start-up templates: no sharing for delete or write.
-Vrn::CFileHandle HoldOpen(const CUnicodeString& path) {
-  return Vrn::CFileHandle(
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-class WordIntegrationTest : public ::testing::Test {
+// The guard comes first: it must see the real HKEY_LOCAL_MACHINE.
+class WordIntegrationTest : public CPendingRenamesGuard, public ActionTest {
  protected:
   WordIntegrationTest() {
     Vrn::CreateDirectoryWithParents(appData);
-    Vrn::CreateDirectoryWithParents(folder / L"Office");
-    TestSupport::WriteBytes(folder / L"Office\\WINWORD.EXE", "MZ");
-    TestSupport::WriteBytes(folder / L"blocker", "a file where a folder should be");
+    WriteText(folder / L"Office\\WINWORD.EXE", "MZ");
+    WriteBytes(folder / L"blocker", "a file where a folder should be");
   }
 
-  CPendingRenamesGuard pendingRenames;  // first: it must see the real HKEY_LOCAL_MACHINE
-  TestSupport::CMachineIsolation isolation;
-  TestSupport::CTempFolder folder;
+  CTempFolder folder;
   CUnicodeString appData = folder / L"AppData";
 };
 
 TEST_F(WordIntegrationTest, StartupFolderFollowsTheVersionAndTheFirstWritableCandidate) {
-  const struct {
-    const wchar_t* currentVersion;
-    const wchar_t* startupPath;  // Word's setting below the test folder; null: not set
-    const wchar_t* server;       // the program of LocalServer32, below the test folder
-    const wchar_t* expected;     // below the test folder; empty: no folder
-    const wchar_t* templateName;
-  } cases[] = {
+  // Word's STARTUP-PATH (null: not set), LocalServer32's program and the folder expected (empty: none),
+  // all below the test folder
+  const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*> cases[] = {
       {L"Word.Application.16", L"custom", L"Office\\WINWORD.EXE", L"custom", L"New.dotm"},
       {L"Word.Application.16", nullptr, L"Office\\WINWORD.EXE", L"AppData\\Microsoft\\Word\\Startup", L"New.dotm"},
       // Word's own setting cannot be made: the next candidate.
@@ -108,33 +72,30 @@ TEST_F(WordIntegrationTest, StartupFolderFollowsTheVersionAndTheFirstWritableCan
       {L"Word.Application", nullptr, L"Office\\WINWORD.EXE", L"Office\\Startup", L"Old.dot"},
       {L"word.application.abc", L"custom", L"Office\\winword.dll", L"", L"Old.dot"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(Utf8(c.currentVersion));
-    TestSupport::CMachineIsolation caseIsolation;
+  for (const auto& [currentVersion, startupPath, server, expected, templateName] : cases) {
+    SCOPED_TRACE(CUnicodeString(currentVersion));
+    CActionSession s;
     // No Word is installed in the test prefix: its registration is the test's own.
-    const TestSupport::CClassesRootKey wordApplication(L"Word.Application");
-    const TestSupport::CClassesRootKey wordClass(L"CLSID\\" + CUnicodeString(kWordClassId));
+    const CClassesRootKey wordApplication(L"Word.Application");
+    const CClassesRootKey wordClass(L"CLSID\\" + CUnicodeString(kWordClassId));
     // The user's application data, as the shell finds it, inside the test folder.
-    WriteValue(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
-               L"AppData", appData);
-    WriteValue(HKEY_CLASSES_ROOT, L"Word.Application\\CurVer", L"", c.currentVersion);
-    WriteValue(HKEY_CLASSES_ROOT, L"Word.Application\\CLSID", L"", kWordClassId);
-    WriteValue(HKEY_CLASSES_ROOT, wordClass.Path() + L"\\LocalServer32", L"", (folder / c.server) + L" /Automation");
-    const CUnicodeString curVer = c.currentVersion;
+    SetRegistryText(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                    L"AppData", appData);
+    SetRegistryText(HKEY_CLASSES_ROOT, L"Word.Application\\CurVer", L"", currentVersion);
+    SetRegistryText(HKEY_CLASSES_ROOT, L"Word.Application\\CLSID", L"", kWordClassId);
+    SetRegistryText(HKEY_CLASSES_ROOT, wordClass.Path() + L"\\LocalServer32", L"", (folder / server) + L" /Automation");
+    const CUnicodeString curVer = currentVersion;
     const CUnicodeString number = curVer.Length() > 17 ? curVer.Mid(17) : CUnicodeString();
-    if (c.startupPath)
-      WriteValue(HKEY_CURRENT_USER, L"Software\\Microsoft\\Office\\" + number + L".0\\Word\\Options", L"STARTUP-PATH",
-                 folder / c.startupPath);
-    TestSupport::CTestPackage package;
-    package.AddProperty(L"WordTemplate12", L"New.dotm");
-    package.AddProperty(L"WordTemplateDefault", L"Old.dot");
-    package.Open();
-    EXPECT_EQ(package.Call("GetWordStartUpPathAndTemplateName"), 0u);
-    EXPECT_EQ(package.Property(L"WordStartUpPath"), *c.expected ? folder / c.expected : CUnicodeString());
-    EXPECT_EQ(package.Property(L"WordTemplate"), c.templateName);
-    if (*c.expected) {
-      EXPECT_TRUE(Vrn::DirectoryExists(folder / c.expected));
-    }
+    if (startupPath)
+      SetRegistryText(HKEY_CURRENT_USER, L"Software\\Microsoft\\Office\\" + number + L".0\\Word\\Options",
+                      L"STARTUP-PATH", folder / startupPath);
+    s.package.AddProperties(L"WordTemplate12=New.dotm|WordTemplateDefault=Old.dot");
+    s.Open();
+    s.RunCases({{"GetWordStartUpPathAndTemplateName",
+                 {},
+                 L"WordStartUpPath=" + (*expected ? folder / expected : CUnicodeString()) + L"|WordTemplate=" +
+                     templateName}});
+    EXPECT_TRUE(!*expected || Vrn::DirectoryExists(folder / expected));
   }
 }
 
@@ -142,81 +103,71 @@ class AddIconToWordTest : public WordIntegrationTest {
  protected:
   AddIconToWordTest() {
     Vrn::CreateDirectoryWithParents(folder / L"Install");
-    TestSupport::WriteBytes(source, "new template");
+    WriteBytes(source, "new template");
     SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_READONLY);
-    package.AddProperty(L"WordStartUpPath", startup);
-    package.AddProperty(L"WordTemplate", L"Orvant.dotm");
-    package.AddProperty(L"WordTemplateReg", kRecordKey);
-    package.AddProperty(L"INSTALLDIR", folder / L"Install\\");
+    package.AddProperties(L"WordStartUpPath=" + startup + L"|WordTemplate=Orvant.dotm|WordTemplateReg=" + kRecordKey +
+                          L"|INSTALLDIR=" + folder / L"Install\\");
   }
   // A read-only file would stay behind in the test folder.
   ~AddIconToWordTest() override { SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL); }
   CUnicodeString source = folder / L"Install\\Orvant.dotm";
   CUnicodeString startup = folder / L"Word\\Startup";
   CUnicodeString target = startup + L"\\Orvant.dotm";
-  TestSupport::CTestPackage package;
 };
 
 TEST_F(AddIconToWordTest, PlacesAWritableCopyAndRecordsIt) {
-  package.Open();
-  EXPECT_EQ(package.Call("AddIconToWord"), 0u);
-  EXPECT_EQ(TestSupport::ReadBytes(target), "new template");
+  Open();
+  RunCases({{"AddIconToWord"}});
+  EXPECT_EQ(ReadBytes(target), "new template");
   EXPECT_EQ(GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
-  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kRecordKey, L"WordIconPath"), target);
+  EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, kRecordKey, L"WordIconPath"), target);
   EXPECT_TRUE(Vrn::ListDirectory(Vrn::TemporaryDirectory(), L"~ov*.TMP").empty());
-  EXPECT_TRUE(Contains(ActionLog(package), L"setForEveryoneAccess : OK\r\n"));
-  EXPECT_EQ(pendingRenames.Pending().find(target.View()), std::wstring::npos);
+  EXPECT_TRUE(Logged(L"setForEveryoneAccess : OK\r\n"));  // only logged
+  EXPECT_EQ(Pending().find(target.View()), std::wstring::npos);
 }
 
 TEST_F(AddIconToWordTest, ATemplateWordHoldsOpenIsReplacedAtTheNextRestartAndStillRecorded) {
   Vrn::CreateDirectoryWithParents(startup);
-  TestSupport::WriteBytes(target, "old template");
+  WriteBytes(target, "old template");
   const Vrn::CFileHandle held = HoldOpen(target);
   ASSERT_TRUE(held);
-  package.Open();
-  EXPECT_EQ(package.Call("AddIconToWord"), 0u);
-  EXPECT_EQ(TestSupport::ReadBytes(target), "old template");
-  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kRecordKey, L"WordIconPath"), target);
+  Open();
+  RunCases({{"AddIconToWord"}});
+  EXPECT_EQ(ReadBytes(target), "old template");
+  EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, kRecordKey, L"WordIconPath"), target);
   // The copy waits in the temporary folder; the restart replaces the target with it ("!").
   const std::vector<Vrn::CDirectoryEntry> copies = Vrn::ListDirectory(Vrn::TemporaryDirectory(), L"~ov*.TMP");
   ASSERT_EQ(copies.size(), 1u);
-  const std::wstring added = pendingRenames.Pending();
-  EXPECT_NE(added.find(copies[0].fullPath.View()), std::wstring::npos) << Utf8(added);
-  EXPECT_NE(added.find(L"|!\\??\\" + target.ToStdString()), std::wstring::npos) << Utf8(added);
+  const std::wstring added = Pending();
+  EXPECT_NE(added.find(copies[0].fullPath.View()), std::wstring::npos) << added;
+  EXPECT_NE(added.find(L"|!\\??\\" + target.ToStdString()), std::wstring::npos) << added;
   Vrn::RemoveFile(copies[0].fullPath);
 }
 
 // A read-only recorded template is deleted now; one Word holds open is deleted at the next restart.
 TEST_F(WordIntegrationTest, RemoveDeletesTheRecordedTemplateAndTheOneInTheStartupFolder) {
-  const CUnicodeString recorded = folder / L"Recorded.dotm";
-  const CUnicodeString startup = folder / L"Startup";
+  const CUnicodeString recorded = folder / L"Recorded.dotm", startup = folder / L"Startup";
   const CUnicodeString inStartup = startup + L"\\Orvant.dotm";
+  package.AddProperty(L"WordStartUpPath", startup);
+  Open();
+  RunCases({{"RemoveIconFromWord", L"", L"", NotCounted(1603)}});  // no record named: logged
+  Set(L"WordTemplateReg=" + CUnicodeString(kRecordKey) + L"|WordTemplate=Orvant.dotm");
   for (const bool heldOpen : {false, true}) {
-    Vrn::CreateDirectoryWithParents(startup);
-    TestSupport::WriteBytes(inStartup, "template");
-    TestSupport::WriteBytes(recorded, "template");
+    WriteText(inStartup, "template");
+    WriteBytes(recorded, "template");
     Vrn::CFileHandle held;
     if (heldOpen)
       held = HoldOpen(recorded);
     else
       SetFileAttributesW(recorded.c_str(), FILE_ATTRIBUTE_READONLY);
-    WriteValue(HKEY_LOCAL_MACHINE, kRecordKey, L"WordIconPath", recorded);
-    TestSupport::CTestPackage package;
-    package.AddProperty(L"WordTemplateReg", kRecordKey);
-    package.AddProperty(L"WordStartUpPath", startup);
-    package.AddProperty(L"WordTemplate", L"Orvant.dotm");
-    package.Open();
-    EXPECT_EQ(package.Call("RemoveIconFromWord"), 0u);
+    SetRegistryText(HKEY_LOCAL_MACHINE, kRecordKey, L"WordIconPath", recorded);
+    RunCases({{"RemoveIconFromWord"}});
     EXPECT_FALSE(Vrn::PathExists(inStartup));
     EXPECT_EQ(Vrn::PathExists(recorded), heldOpen);
-    EXPECT_EQ(pendingRenames.Pending().find(L"\\??\\" + recorded.ToStdString() + L"||") != std::wstring::npos,
-              heldOpen);
+    EXPECT_EQ(Pending().find(L"\\??\\" + recorded.ToStdString() + L"||") != std::wstring::npos, heldOpen);
     held.Reset();
     DeleteFileW(recorded.c_str());
   }
-  TestSupport::CTestPackage unnamed;
-  unnamed.Open();
-  EXPECT_EQ(unnamed.Call("RemoveIconFromWord"), 1603u);
 }
 
 }  // namespace

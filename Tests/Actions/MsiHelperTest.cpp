@@ -1,17 +1,10 @@
 // The session facade against a real installer session: property reads and writes with their log
 // lines, CustomActionData parsing, text expansion, paths, feature and component states.
-#include <gtest/gtest.h>
 
-#include <tuple>
-#include <vector>
-
-#include "CoreFixtures.h"
+#include "ActionTest.h"
 #include "MsiHelper.h"
-#include "SessionTestSupport.h"
 
 using namespace Msi;
-using SessionTests::ActionLog;
-using SessionTests::Utf8;
 using TestSupport::CatchRaised;
 using Vrn::CInternalError;
 
@@ -22,42 +15,42 @@ class MsiHelperTest : public ::testing::Test {
 
 TEST(CustomActionData, ItemsEntitiesQuotesAndMalformedData) {
   constexpr const wchar_t* kMalformed = L"<internal error>";
-  const struct {
-    const wchar_t *data, *key, *expected;               // expected null: no match
-  } cases[] = {{L"A=1;B=x&amp;;C=y", L"B", L"x&amp;"},  // the ";" ending an entity does not split
-               {L"A=x&nbsp;;B=2", L"A", L"x&nbsp;"},
-               {L"C=\"p;q\";D=2", L"C", L"p;q"},
-               {L"Q=\"", L"Q", L"\""},
-               {L"A=1;a=2", L"A", L"2"},  // last match wins, any case
-               {L"P=a=b", L"P", L"a=b"},
-               {L" A = 1 ", L" A ", L" 1 "},  // nothing is trimmed
-               {L" A = 1 ", L"A", nullptr},
-               {L"A=1;B=x&amp;;y", L"A", kMalformed},  // "y" has no "="
-               {L"A=1;;B=2", L"A", kMalformed}};       // an empty item
-  for (const auto& c : cases) {
-    SCOPED_TRACE(Utf8(CUnicodeString(c.data) + L" / " + c.key));
+  // expected null: no match
+  const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*> cases[] = {
+      {L"A=1;B=x&amp;;C=y", L"B", L"x&amp;"},  // the ";" ending an entity does not split
+      {L"A=x&nbsp;;B=2", L"A", L"x&nbsp;"},
+      {L"C=\"p;q\";D=2", L"C", L"p;q"},
+      {L"Q=\"", L"Q", L"\""},
+      {L"A=1;a=2", L"A", L"2"},  // last match wins, any case
+      {L"P=a=b", L"P", L"a=b"},
+      {L" A = 1 ", L" A ", L" 1 "},  // nothing is trimmed
+      {L" A = 1 ", L"A", nullptr},
+      {L"A=1;B=x&amp;;y", L"A", kMalformed},  // "y" has no "="
+      {L"A=1;;B=2", L"A", kMalformed}};       // an empty item
+  for (const auto& [data, key, expected] : cases) {
+    SCOPED_TRACE(CUnicodeString(data) + L" / " + key);
     std::optional<CUnicodeString> value;
-    const bool raised = TestSupport::CatchVrn([&] { value = ParseCustomActionData(c.data, c.key); }) != nullptr;
-    EXPECT_EQ(raised, c.expected == kMalformed);
+    const bool raised = TestSupport::CatchVrn([&] { value = ParseCustomActionData(data, key); }) != nullptr;
+    EXPECT_EQ(raised, expected == kMalformed);
     if (!raised) {
-      EXPECT_EQ(value.value_or(L"<none>"), c.expected ? c.expected : L"<none>");
+      EXPECT_EQ(value.value_or(L"<none>"), expected ? expected : L"<none>");
     }
   }
 }
 
-TEST_F(MsiHelperTest, PropertyReadsTrimLogAndGrow) {
-  package.AddProperty(L"PADDED", L"  C:\\Some Path  ");
+// Trimming and writing back are HiddenPropertiesTest's (with the masked log lines); paths and
+// component states are the actions' (SetTargetDirBin, Get_TARGET_PATH, the table actions).
+TEST_F(MsiHelperTest, ReadsGrowAndWhatIsNotThereIsRefused) {
   package.AddProperty(L"LONG", CUnicodeString(300, L'x'));  // past the first 256-character try
   package.AddProperty(L"CustomActionData", L"A=1");
-  const MSIHANDLE session = package.Open();
-  EXPECT_EQ(GetProperty(session, L"PADDED"), L"C:\\Some Path");
-  EXPECT_EQ(package.Property(L"PADDED"), L"C:\\Some Path");
-  EXPECT_EQ(GetProperty(session, L"MISSING"), L"");
+  const MSIHANDLE session = package.Open(true);
   EXPECT_EQ(ReadPropertyRaw(session, L"LONG"), CUnicodeString(300, L'x'));
-  EXPECT_EQ(ActionLog(package),
-            L"Property( PADDED ) :   C:\\Some Path  \r\nSet PADDED = C:\\Some Path\r\nProperty( MISSING ) : \r\n");
-  // Outside a deferred run CustomActionData must not be consulted.
+  EXPECT_EQ(GetProperty(session, L"MISSING"), L"");
+  EXPECT_EQ(package.LogText(), L"Property( MISSING ) : \r\n");
+  // CustomActionData outside a deferred run, and directories the package does not have.
   EXPECT_TRUE(CatchRaised<CInternalError>([&] { FindCustomActionDataValue(session, L"A"); }));
+  EXPECT_TRUE(CatchRaised<CInternalError>([&] { SetTargetPath(session, L"NO_SUCH_DIR", L"C:\\x"); }));
+  EXPECT_TRUE(CatchRaised<CInternalError>([&] { GetSourcePath(session, L"NO_SUCH_DIR"); }));
 }
 
 TEST_F(MsiHelperTest, SilentAndBoolReads) {
@@ -66,11 +59,11 @@ TEST_F(MsiHelperTest, SilentAndBoolReads) {
   const MSIHANDLE session = package.Open();
   for (const auto& [value, expected] : cases) {
     package.SetProperty(L"FLAG", value);
-    EXPECT_EQ(GetBoolProperty(session, L"FLAG"), expected) << "'" << Utf8(value) << "'";
+    EXPECT_EQ(GetBoolProperty(session, L"FLAG"), expected) << "'" << value << "'";
   }
   EXPECT_EQ(GetPropertySilent(session, L"FLAG"), L"0 ");  // untrimmed, not written back
   EXPECT_EQ(GetPropertySilent(0, L"FLAG"), L"");          // the failure is only logged
-  const CUnicodeString log = ActionLog(package);
+  const CUnicodeString log = package.LogText();
   EXPECT_TRUE(log.StartsWith(L"GetBoolProperty : FLAG\r\nGetPropertySilent : FLAG\r\nGetBoolProperty")) << log;
   EXPECT_EQ(log.Find(L"Set "), CUnicodeString::npos);
 }
@@ -86,14 +79,12 @@ TEST_F(MsiHelperTest, SettersLogAndReportRefusals) {
   SetPropertyNoLog(session, L"", L"y");
   EXPECT_TRUE(CatchRaised<CInternalError>([&] { SetProperty(session, L"", L"z"); }));
   const CUnicodeString code = CUnicodeString::FromUInt(MsiSetPropertyW(session, L"", L"x"));
-  EXPECT_EQ(ActionLog(package), L"Set A = 1\r\nSet B = 2\r\nSet  = x\r\n  ERROR: " + code + L"\r\n  ERROR: " + code +
-                                    L"\r\nSet  = z\r\n  ERROR:" + code + L"\r\n");
+  EXPECT_EQ(package.LogText(), L"Set A = 1\r\nSet B = 2\r\nSet  = x\r\n  ERROR: " + code + L"\r\n  ERROR: " + code +
+                                   L"\r\nSet  = z\r\n  ERROR:" + code + L"\r\n");
 }
 
 TEST_F(MsiHelperTest, FlushTextExpandsReferences) {
-  package.AddProperty(L"WHERE", L"C:\\App");
-  package.AddProperty(L"OUTER", L"<[WHERE]>");
-  package.AddProperty(L"SELF", L"[SELF]");
+  package.AddProperties(L"WHERE=C:\\App|OUTER=<[WHERE]>|SELF=[SELF]");
   const MSIHANDLE session = package.Open();
   const std::pair<const wchar_t*, const wchar_t*> cases[] = {
       {L"Install [ProductName] to [WHERE]", L"Install Test Product to C:\\App"},
@@ -105,60 +96,6 @@ TEST_F(MsiHelperTest, FlushTextExpandsReferences) {
   for (const auto& [input, expected] : cases) {
     CUnicodeString text = input;
     FlushText(session, text);
-    EXPECT_EQ(text, expected) << Utf8(input);
+    EXPECT_EQ(text, expected) << input;
   }
-}
-
-// GetTargetPath and QueryFeatureState run under msiexec through Get_TARGET_PATH and GetFeatureState.
-TEST_F(MsiHelperTest, PathsAndComponentStates) {
-  SessionTests::AddTestFeatures(package);
-  const MSIHANDLE session = package.Open(true);
-  SetTargetPath(session, L"INSTALLDIR", L"C:\\Elsewhere");
-  EXPECT_EQ(GetTargetPath(session, L"INSTALLDIR"), L"C:\\Elsewhere\\");
-  EXPECT_TRUE(CatchRaised<CInternalError>([&] { SetTargetPath(session, L"NO_SUCH_DIR", L"C:\\x"); }));
-  EXPECT_TRUE(CatchRaised<CInternalError>([&] { GetSourcePath(session, L"NO_SUCH_DIR"); }));
-  // Removal needs an installed component; a session may ask for it directly.
-  ASSERT_EQ(MsiSetComponentStateW(session, L"RemovedComp", INSTALLSTATE_ABSENT), 0u);
-  const struct {
-    const wchar_t* component;
-    bool installed, removed, local;
-  } cases[] = {{L"MainComp", true, false, true},
-               {L"OffComp", false, false, false},  // level 0: no action
-               {L"RemovedComp", false, true, false},
-               {L"NoSuchComp", false, false, false}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(ComponentWillBeInstalled(session, c.component), c.installed) << Utf8(c.component);
-    EXPECT_EQ(ComponentWillBeRemoved(session, c.component), c.removed) << Utf8(c.component);
-    EXPECT_EQ(ComponentWillBeLocal(session, c.component), c.local) << Utf8(c.component);
-  }
-}
-
-// The observer sees every write of the facade with the value before it, and can make the facade
-// read CustomActionData as in a deferred run; after its scope nothing is reported any more.
-TEST_F(MsiHelperTest, ObserverSeesWritesAndSimulatesScriptMode) {
-  struct CRecorder : CSessionObserver {
-    std::vector<std::tuple<CUnicodeString, CUnicodeString, CUnicodeString>> writes;
-    bool script = false;
-    void PropertyWritten(const CUnicodeString& name, const CUnicodeString& previous, const CUnicodeString& value,
-                         UINT answer) override {
-      EXPECT_EQ(answer, static_cast<UINT>(ERROR_SUCCESS));
-      writes.emplace_back(name, previous, value);
-    }
-    bool SimulatesScriptMode() const override { return script; }
-  } recorder;
-  package.AddProperty(L"KEPT", L"old");
-  package.AddProperty(L"CustomActionData", L"KEPT=from data");
-  const MSIHANDLE session = package.Open();
-  {
-    CSessionObserverScope observing(recorder);
-    SetProperty(session, L"KEPT", L"new");
-    SetPropertyNoLog(session, L"FRESH", L"1");
-    recorder.script = true;
-    EXPECT_TRUE(IsScriptMode(session));
-    EXPECT_EQ(GetProperty(session, L"KEPT"), L"from data");
-  }
-  SetProperty(session, L"KEPT", L"after");
-  EXPECT_FALSE(IsScriptMode(session));
-  using Write = std::tuple<CUnicodeString, CUnicodeString, CUnicodeString>;
-  EXPECT_EQ(recorder.writes, (std::vector<Write>{{L"KEPT", L"old", L"new"}, {L"FRESH", L"", L"1"}}));
 }

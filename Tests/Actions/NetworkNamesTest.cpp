@@ -1,8 +1,5 @@
-// The real network-name services under Wine, in a child process with a time limit: the universal
-// name of a local path fails, and the DFS lookup reports itself missing instead of being called
-// (Wine's NetDfsGetInfo ends the process).
-#include <gtest/gtest.h>
-
+// The real network-name services under Wine, time-limited: a local path has no universal name, and
+// the DFS lookup reports itself missing (Wine's NetDfsGetInfo ends the process).
 #include "ChildProcessTest.h"
 #include "NetworkNames.h"
 #include "PathOperations.h"

@@ -1,12 +1,10 @@
 // The shared path operations: kinds of path texts, universal names with their retry and ANSI
 // fallback, DFS resolution, host parts and "on this computer".
-#include <gtest/gtest.h>
 
-#include "CoreFixtures.h"
+#include "ActionTest.h"
 #include "Errors.h"
 #include "FakeNetworkNames.h"
 #include "PathOperations.h"
-#include "SessionTestSupport.h"
 
 using Msi::PathType;
 using Vrn::CUnicodeString;
@@ -27,29 +25,6 @@ class PathOperationsTest : public ::testing::Test {
   TestSupport::CFakeNetworkNames names;
   Msi::CNetworkNamesOverride seam{names};
 };
-
-TEST(PathKind, DecidedOnTheText) {
-  const struct {
-    const wchar_t* path;
-    PathType kind;
-  } cases[] = {
-      {L"\\\\srv\\share", PathType::Unc}, {L"//srv/share", PathType::Unc},   {L"\\/srv", PathType::Unc},
-      {L"/x", PathType::Rooted},          {L"C:/", PathType::DriveAbsolute}, {L"C:", PathType::DriveRelative},
-      {L"C:x", PathType::DriveRelative},  {L"", PathType::Relative},         {L"ab:\\", PathType::Relative},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Msi::PathKind(c.path), c.kind) << SessionTests::Utf8(c.path);
-}
-
-TEST(HostPartOfUncPath, StopsAtSeparatorsAndDots) {
-  const struct {
-    const wchar_t *path, *host;
-  } cases[] = {{L"\\\\srv.corp\\share", L"srv"},
-               {L"//Srv/share", L"Srv"},
-               {L"\\\\", L""},
-               {L"\\\\\\\\x", L""},
-               {L"\\srv\\x", L""}};
-  for (const auto& c : cases) EXPECT_EQ(Msi::HostPartOfUncPath(c.path), c.host) << SessionTests::Utf8(c.path);
-}
 
 TEST_F(PathOperationsTest, UniversalNames) {
   const std::wstring longName = L"\\\\srv\\" + std::wstring(600, L'x');  // beyond the first 520 bytes
@@ -96,10 +71,7 @@ TEST_F(PathOperationsTest, PathOnThisComputer) {
                      {L"H:\\", (L"\\\\" + lower + L"\\home").ToStdString()},
                      {L"D:\\dfs", L"\\\\corp\\dfs\\x"}};
   names.dfsLinks = {{L"\\\\corp\\dfs", {{2, lower.ToStdString(), L"share"}}}};
-  const struct {
-    CUnicodeString path;
-    bool local;
-  } cases[] = {
+  const std::tuple<CUnicodeString, bool> cases[] = {
       {L"C:\\Program Files", true},
       {L"", true},
       {L"\\\\", true},
@@ -110,5 +82,5 @@ TEST_F(PathOperationsTest, PathOnThisComputer) {
       {L"H:\\", true},
       {L"D:\\dfs", true},  // mapped to a DFS path whose storage is on this computer
   };
-  for (const auto& c : cases) EXPECT_EQ(Msi::IsPathOnThisComputer(c.path), c.local) << SessionTests::Utf8(c.path);
+  for (const auto& [path, local] : cases) EXPECT_EQ(Msi::IsPathOnThisComputer(path), local) << path;
 }

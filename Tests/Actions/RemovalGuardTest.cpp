@@ -1,24 +1,9 @@
-// The removal actions given a drive root or the Windows folder end with an internal error before
-// they remove anything. These tests feed such paths to real removal code, so they run only in a Wine
-// prefix whose one drive is C: (Tests/EndToEnd/removal-install makes one and sets
-// ORV_DISPOSABLE_PREFIX); anywhere else they skip, since drive Z: would be this machine's root.
-#include <gtest/gtest.h>
+// Removal actions given a drive root or the Windows folder fail before removing anything. They get
+// such paths for real, so they run only in the disposable prefix of Tests/EndToEnd/removal-install
+// (ORV_DISPOSABLE_PREFIX, one drive C:); anywhere else they skip.
+#include "ActionTest.h"
 
-#include "FileTestSupport.h"
-#include "SessionTestSupport.h"
-#include "TestPackage.h"
-#include "TestSupport.h"
-
-using FileTests::Exists;
-using FileTests::WriteText;
-using Vrn::CUnicodeString;
-
-extern "C" {
-UINT __stdcall RemoveFilesAddFolders(MSIHANDLE session);
-UINT __stdcall RemoveAddFolders(MSIHANDLE session);
-UINT __stdcall RemoveFilesFromTempFolder(MSIHANDLE session);
-UINT __stdcall CopyFilesToDestFolder(MSIHANDLE session);
-}
+using namespace TestSupport;
 
 namespace {
 
@@ -39,9 +24,8 @@ class RemovalGuardHostile : public ::testing::Test {
     WriteText(L"C:\\0canary\\keep.txt", "x");
   }
   // The refusal is what stopped the action.
-  static void ExpectRefusedSince(const TestSupport::CTestPackage& package, size_t logged) {
-    EXPECT_NE(SessionTests::ActionLog(package).Mid(logged).Find(L"Refused to remove the folder tree: "),
-              CUnicodeString::npos);
+  static void ExpectRefusedSince(const CTestPackage& package, size_t logged) {
+    EXPECT_NE(package.LogText().Mid(logged).Find(L"Refused to remove the folder tree: "), CUnicodeString::npos);
   }
   void ExpectNothingRemoved() {
     EXPECT_TRUE(Exists(L"C:\\0canary\\keep.txt"));
@@ -49,35 +33,32 @@ class RemovalGuardHostile : public ::testing::Test {
     EXPECT_TRUE(Exists(L"C:\\windows\\system32\\msi.dll"));
   }
 
-  TestSupport::CMachineIsolation isolation;
+  CMachineIsolation isolation;
 };
 
 TEST_F(RemovalGuardHostile, RootsAndTheWindowsFolderAreRefused) {
-  TestSupport::CTestPackage package;
+  CTestPackage package;
   package.Open();
-  FileTests::CCurrentDirectory onDriveC(L"C:\\users");
-  const struct {
-    UINT(__stdcall* action)(MSIHANDLE);
-    const wchar_t *property, *value;
-  } cases[] = {
-      {RemoveAddFolders, L"MT_REMOVEADDFOLDERS", L"C:\\"},
-      {RemoveAddFolders, L"MT_REMOVEADDFOLDERS", L"C:\\windows\\system32\\..\\"},
-      {RemoveFilesAddFolders, L"RFF_LIST", L"C:\\windows"},
-      {RemoveFilesAddFolders, L"RFF_LIST", L"\\*"},  // every folder of the current drive's root
+  CCurrentDirectory onDriveC(L"C:\\users");
+  const std::tuple<const char*, const wchar_t*, const wchar_t*> cases[] = {
+      {"RemoveAddFolders", L"MT_REMOVEADDFOLDERS", L"C:\\"},
+      {"RemoveAddFolders", L"MT_REMOVEADDFOLDERS", L"C:\\windows\\system32\\..\\"},
+      {"RemoveFilesAddFolders", L"RFF_LIST", L"C:\\windows"},
+      {"RemoveFilesAddFolders", L"RFF_LIST", L"\\*"},  // every folder of the current drive's root
   };
-  for (const auto& c : cases) {
-    package.SetProperty(c.property, c.value);
-    const size_t logged = SessionTests::ActionLog(package).Length();
-    EXPECT_EQ(c.action(package.Session()), static_cast<UINT>(ERROR_INSTALL_FAILURE)) << CUnicodeString(c.value);
+  for (const auto& [action, property, value] : cases) {
+    package.SetProperty(property, value);
+    const size_t logged = package.LogText().Length();
+    EXPECT_EQ(package.Call(action), 1603u) << value;
     ExpectRefusedSince(package, logged);
     ExpectNothingRemoved();
   }
 }
 
 TEST_F(RemovalGuardHostile, SavedFilesNeverReplaceOrEmptyARoot) {
-  TestSupport::CTempFolder temp;
+  CTempFolder temp;
   WriteText(temp / L"windows\\win.ini", "saved");
-  TestSupport::CTestPackage package;
+  CTestPackage package;
   package.Execute(
       L"CREATE TABLE `OV_SaveFilesOnUpgrade` (`Id` CHAR(72) NOT NULL, `SourceDir` CHAR(72) NOT NULL, "
       L"`DestinationDir` CHAR(72), `FilesTemplate` CHAR(255) PRIMARY KEY `Id`)");
@@ -85,20 +66,19 @@ TEST_F(RemovalGuardHostile, SavedFilesNeverReplaceOrEmptyARoot) {
                  {L"all", L"DEMO_SOURCE", L"ROOTDEST", L"*"});
   for (const wchar_t* directory : {L"TEMP_FOLDER_ON_UPGRADE", L"ROOTDEST"})
     package.Insert(L"Directory", {L"Directory", L"Directory_Parent", L"DefaultDir"}, {directory, L"TARGETDIR", L"."});
-  package.AddProperty(L"TEMP_FOLDER_ON_UPGRADE", temp.Path());
-  package.AddProperty(L"ROOTDEST", L"C:\\");
+  package.AddProperties(L"TEMP_FOLDER_ON_UPGRADE=" + temp.Path() + L"|ROOTDEST=C:\\");
   package.Open(true);
   // The saved "windows" folder would replace C:\windows whole.
-  size_t logged = SessionTests::ActionLog(package).Length();
-  EXPECT_EQ(CopyFilesToDestFolder(package.Session()), static_cast<UINT>(ERROR_INSTALL_FAILURE));
+  size_t logged = package.LogText().Length();
+  EXPECT_EQ(package.Call("CopyFilesToDestFolder"), 1603u);
   ExpectRefusedSince(package, logged);
   ExpectNothingRemoved();
-  EXPECT_EQ(TestSupport::ReadBytes(L"C:\\windows\\win.ini").find("saved"), std::string::npos);
+  EXPECT_EQ(ReadBytes(L"C:\\windows\\win.ini").find("saved"), std::string::npos);
   // A temporary folder at the root: all of C: would match.
   package.SetProperty(L"TEMP_FOLDER_ON_UPGRADE", L"C:\\");
   MsiSetTargetPathW(package.Session(), L"TEMP_FOLDER_ON_UPGRADE", L"C:\\");
-  logged = SessionTests::ActionLog(package).Length();
-  EXPECT_EQ(RemoveFilesFromTempFolder(package.Session()), static_cast<UINT>(ERROR_INSTALL_FAILURE));
+  logged = package.LogText().Length();
+  EXPECT_EQ(package.Call("RemoveFilesFromTempFolder"), 1603u);
   ExpectRefusedSince(package, logged);
   ExpectNothingRemoved();
 }

@@ -1,19 +1,8 @@
-// The session actions: boxes and their answers, the Cancel-button and progress records, a feature's
-// state and a directory's target path. Actions with boxes run in this program (so the scripted user
-// interface reaches them); the others are called through OrvantCA.dll.
-#include <gtest/gtest.h>
+// The session actions: boxes and answers, the Cancel-button and progress records, a feature's state
+// and a target path. Real boxes (no display: -1 at once) are message-boxes-install's.
+#include "ActionTest.h"
 
-#include "ChildProcessTest.h"
-#include "CoreFixtures.h"
-#include "SessionTestSupport.h"
-#include "TestPackage.h"
-#include "TestSupport.h"
-
-using SessionTests::ActionLog;
-using Vrn::CUnicodeString;
-
-extern "C" UINT __stdcall Message(MSIHANDLE session);
-extern "C" UINT __stdcall Request(MSIHANDLE session);
+using namespace TestSupport;
 
 namespace {
 
@@ -31,89 +20,40 @@ INT CALLBACK Record(LPVOID, UINT type, MSIHANDLE record) {
 
 }  // namespace
 
-class SessionActionsTest : public ::testing::Test {
- protected:
-  TestSupport::CMachineIsolation isolation;
-  TestSupport::CTestPackage package;
-};
+using SessionActionsTest = ActionTest;
 
+// Request expands references and answers in REQUEST_RETURN; Message shows the text as the property
+// holds it. An icon or flag that is not a number gives the default.
 TEST_F(SessionActionsTest, MessageAndRequestBoxes) {
-  package.AddProperty(L"MESSAGE_PROPERTY_NAME", L"MT_TELL");
-  package.AddProperty(L"MT_TELL", L"[ProductName] is installed");
-  package.AddProperty(L"REQUEST_PROPERTY_NAME", L"MT_ASK");
-  package.AddProperty(L"MT_ASK", L"Install to [TARGET]?");
-  package.AddProperty(L"TARGET", L"C:\\App");
-  const MSIHANDLE session = package.Open();
-  TestSupport::CScriptedUserInterface ui;
-  Vrn::CUserInterfaceOverride seam{ui};
-  const struct {
-    UINT(__stdcall* action)(MSIHANDLE);
-    const wchar_t *icon, *flag;
-    int answer;
-    UINT style;
-    const wchar_t* errorLine;  // logged for a value that is not a number
-  } cases[] = {
-      {Message, L"", L"", IDOK, MB_ICONERROR, nullptr},
-      {Message, L" 49 ", L"", IDCANCEL, MB_ICONWARNING | MB_OKCANCEL, nullptr},  // the icon is the whole style
-      {Request, L"48", L"4", IDNO, MB_YESNO | MB_ICONWARNING, nullptr},
-      {Request, L"", L"x", IDCANCEL, MB_OKCANCEL | MB_ICONQUESTION, L"Request: Error REQUEST_FLAG x\r\n\r\n"},
-      {Request, L"?", L"4", IDYES, MB_YESNO | MB_ICONQUESTION, L"Request: Error REQUEST_ICON ?\r\n\r\n"},
-  };
-  for (const auto& c : cases) {
-    const bool request = c.action == Request;
-    SCOPED_TRACE(CUnicodeString(request ? L"Request " : L"Message ") + c.icon + L"/" + c.flag);
-    package.SetProperty(request ? L"REQUEST_ICON" : L"MESSAGE_ICON", c.icon);
-    package.SetProperty(L"REQUEST_FLAG", c.flag);
-    package.SetProperty(L"REQUEST_RETURN", L"");
-    ui.shown.clear();
-    ui.answers = {c.answer};
-    const size_t logged = ActionLog(package).Length();
-    EXPECT_EQ(c.action(session), 0u);
-    ASSERT_EQ(ui.shown.size(), 1u);
-    // Request expands references; Message shows the text as the property holds it.
-    EXPECT_EQ(ui.shown[0].text, request ? L"Install to C:\\App?" : L"[ProductName] is installed");
-    EXPECT_EQ(ui.shown[0].style, c.style);
-    EXPECT_EQ(package.Property(L"REQUEST_RETURN"), request ? CUnicodeString::FromInt(c.answer) : CUnicodeString());
-    const CUnicodeString log = ActionLog(package).Mid(logged);
-    EXPECT_EQ(log.Find(c.errorLine ? c.errorLine : L"Error") != CUnicodeString::npos, c.errorLine != nullptr) << log;
-  }
-  EXPECT_EQ(ui.foreground.size(), std::size(cases));
+  package.AddProperties(
+      L"MESSAGE_PROPERTY_NAME=MT_TELL|MT_TELL=[ProductName] is installed|REQUEST_PROPERTY_NAME=MT_ASK|MT_ASK=Install "
+      L"to [TARGET]?|TARGET=C:\\App");
+  Open();
+  // The message's icon is its whole style; REQUEST_RETURN holds the answer's number.
+  const CUnicodeString tell = L"[ProductName] is installed", ask = L"Install to C:\\App?";
+  RunCases(
+      {{"Message", L"MESSAGE_ICON=|REQUEST_RETURN=", L"REQUEST_RETURN=", 0, CBox{tell, MB_ICONERROR}, IDOK},
+       {"Message", L"MESSAGE_ICON= 49 ", L"REQUEST_RETURN=", 0, CBox{tell, MB_ICONWARNING | MB_OKCANCEL}, IDCANCEL},
+       {"Request", L"REQUEST_ICON=48|REQUEST_FLAG=4", L"REQUEST_RETURN=7", 0, CBox{ask, MB_YESNO | MB_ICONWARNING},
+        IDNO},
+       {"Request", L"REQUEST_ICON=|REQUEST_FLAG=x", L"REQUEST_RETURN=2", 0, CBox{ask, MB_OKCANCEL | MB_ICONQUESTION},
+        IDCANCEL},
+       {"Request", L"REQUEST_ICON=?|REQUEST_FLAG=4", L"REQUEST_RETURN=6", 0, CBox{ask, MB_YESNO | MB_ICONQUESTION},
+        IDYES}});
+  EXPECT_EQ(ui.foreground.size(), 5u);
   // Without the name of the text property neither box is shown.
-  package.SetProperty(L"REQUEST_PROPERTY_NAME", L"");
-  package.SetProperty(L"MESSAGE_PROPERTY_NAME", L"");
-  ui.shown.clear();
-  EXPECT_EQ(Request(session) + Message(session), 2 * 1603u);
-  EXPECT_TRUE(ui.shown.empty());
-}
-
-// The real user interface, not the scripted one: without a display the box answers -1 at once, so
-// an action whose box is not routed to the log still finishes (a box that called itself once hung here).
-TIMED_CHILD_TEST(SessionActionsRealBoxes, MessageAndRequestFinish, 60000) {
-  TestSupport::CMachineIsolation isolation;
-  TestSupport::CTestPackage package;
-  package.AddProperty(L"MESSAGE_PROPERTY_NAME", L"MT_TELL");
-  package.AddProperty(L"REQUEST_PROPERTY_NAME", L"MT_TELL");
-  package.AddProperty(L"MT_TELL", L"Real text for [ProductName]");
-  const MSIHANDLE session = package.Open();
-  for (const wchar_t* level : {L"5", L"3"}) {
-    package.SetProperty(L"UILevel", level);
-    package.SetProperty(L"REQUEST_RETURN", L"");
-    EXPECT_EQ(Message(session), 0u);
-    EXPECT_EQ(Request(session), 0u);
-    EXPECT_EQ(package.Property(L"REQUEST_RETURN"), L"-1") << "UILevel " << SessionTests::Utf8(level);
-  }
+  RunCases({{"Request", L"REQUEST_PROPERTY_NAME=", L"", 1603}, {"Message", L"MESSAGE_PROPERTY_NAME=", L"", 1603}});
 }
 
 TEST_F(SessionActionsTest, CancelButtonAndProgressRecords) {
   package.AddProperty(L"ResetProgressBarPersentage", L"40");
-  package.Open();
+  Open();
   g_records.clear();
   MsiSetExternalUIRecord(Record, INSTALLLOGMODE_PROGRESS | INSTALLLOGMODE_COMMONDATA, nullptr, nullptr);
-  EXPECT_EQ(package.Call("DisableCancelButton"), 0u);
-  EXPECT_EQ(package.Call("EnableCancelButton"), 0u);
-  EXPECT_EQ(package.Call("ResetProgressBar"), 0u);
-  package.SetProperty(L"ResetProgressBarPersentage", L"4O");
-  EXPECT_EQ(package.Call("ResetProgressBar"), 1603u);  // sends nothing
+  RunCases({{"DisableCancelButton"},
+            {"EnableCancelButton"},
+            {"ResetProgressBar"},
+            {"ResetProgressBar", L"ResetProgressBarPersentage=4O", L"", 1603}});  // sends nothing
   MsiSetExternalUIRecord(nullptr, 0, nullptr, nullptr);
   constexpr int kCommon = INSTALLMESSAGE_COMMONDATA >> 24, kProgress = INSTALLMESSAGE_PROGRESS >> 24,
                 kNull = static_cast<int>(MSI_NULL_INTEGER);
@@ -124,19 +64,14 @@ TEST_F(SessionActionsTest, CancelButtonAndProgressRecords) {
 }
 
 TEST_F(SessionActionsTest, FeatureStateAndTargetPathFailures) {
-  SessionTests::AddTestFeatures(package);
+  package.AddFeature(L"Main");
+  package.AddFeature(L"Off", 0);
   package.AddProperty(L"Off_LOCAL", L"stale");
-  package.Open(true);
-  // Level 0: absent with no action, so the installed state counts and the property is emptied.
-  package.SetProperty(L"GetFeatureState_NAME", L"Off");
-  EXPECT_EQ(package.Call("GetFeatureState"), 0u);
-  EXPECT_EQ(package.Property(L"Off_LOCAL"), L"");
-  for (const wchar_t* name : {L"", L"Nowhere"}) {
-    package.SetProperty(L"GetFeatureState_NAME", name);
-    EXPECT_EQ(package.Call("GetFeatureState"), 1603u) << name;
-  }
-  // An unknown directory is only logged: the property is emptied.
-  package.SetProperty(L"TARGET_PATH", L"NO_SUCH_DIR");
-  EXPECT_EQ(package.Call("Get_TARGET_PATH"), 0u);
-  EXPECT_EQ(package.Property(L"TARGET_PATH"), L"");
+  Open(true);
+  // Level 0: absent with no action, so the installed state counts and the property is emptied. An
+  // unknown directory is only logged: the property is emptied.
+  RunCases({{"GetFeatureState", L"GetFeatureState_NAME=Off", L"Off_LOCAL="},
+            {"GetFeatureState", L"GetFeatureState_NAME=", L"", 1603},
+            {"GetFeatureState", L"GetFeatureState_NAME=Nowhere", L"", 1603},
+            {"Get_TARGET_PATH", L"TARGET_PATH=NO_SUCH_DIR", L"TARGET_PATH="}});
 }

@@ -1,165 +1,115 @@
 // Login normalisation, the service-logon checks, password confirmation and SIDLookup. Account
 // lookups are real (Wine knows "root"); logon and rights go through the fakes.
-#include "AccountTestSupport.h"
-#include "ChildProcessTest.h"
+#include "ActionTest.h"
 
-using Vrn::CUnicodeString;
+using namespace TestSupport;
 
-extern "C" {
-UINT __stdcall NormalizeLogin(MSIHANDLE);
-UINT __stdcall NormalizeLoginExt(MSIHANDLE);
-UINT __stdcall CheckLoginInUI(MSIHANDLE);
-UINT __stdcall CheckLoginInExecute(MSIHANDLE);
-UINT __stdcall CheckLoginExtInUI(MSIHANDLE);
-UINT __stdcall CheckPasswordExt(MSIHANDLE);
-UINT __stdcall CheckIsUserDomain(MSIHANDLE);
-UINT __stdcall SIDLookup(MSIHANDLE);
+namespace {
+
+// This computer's name, as the lookups use it for ".".
+CUnicodeString ComputerName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  ::GetComputerNameW(name, &size);
+  return name;
 }
+
+// The SID Wine gives its only real account, "root".
+constexpr wchar_t kRootSid[] = L"S-1-5-21-0-0-0-1000";
+
+}  // namespace
 
 using UserAccountTest = AccountActionsTest;
 
 TEST_F(UserAccountTest, NormalizeLoginCollapsesBackslashesAndAddsThisComputer) {
-  const struct {
-    const wchar_t *typed, *normalised;
-  } cases[] = {
-      {L"user", L".\\user"},    {L"  DOM\\\\user ", L"DOM\\user"},
-      {L"a\\\\\\\\b", L"a\\b"}, {L"dom\\", L"dom\\"},
-      {L"Иван", L".\\Иван"},    {L"", L""},
-  };
-  package.SetProperty(L"MT_EmptyLoginForServices", L"Enter the service login");
-  package.SetProperty(L"LOGIN_NAME", L"SVC_LOGIN");
-  for (const auto& c : cases) {
-    SCOPED_TRACE(SessionTests::Utf8(c.typed));
-    package.SetProperty(L"LOGIN", c.typed);
-    package.SetProperty(L"SVC_LOGIN", c.typed);
-    EXPECT_EQ(Run(NormalizeLogin), 0u);
-    EXPECT_EQ(package.Property(L"LOGIN"), c.normalised);
-    EXPECT_EQ(package.Property(L"LOGIN_VALID"), *c.typed ? L"Yes" : L"");
-    ASSERT_EQ(ui.shown.size(), *c.typed ? 0u : 1u);
-    if (!*c.typed) {
-      EXPECT_EQ(ui.shown[0].style, static_cast<UINT>(MB_ICONERROR));
-    }
-    EXPECT_EQ(Run(NormalizeLoginExt), 0u);
-    EXPECT_EQ(package.Property(L"SVC_LOGIN"), c.normalised);
-    EXPECT_EQ(package.Property(L"SVC_LOGIN_VALID"), *c.typed ? L"Yes" : L"");
+  Set(L"MT_EmptyLoginForServices=Enter the service login|LOGIN_NAME=SVC_LOGIN");
+  for (const auto& [typed, normalised] : {std::pair{L"user", L".\\user"},
+                                          {L"  DOM\\\\user ", L"DOM\\user"},
+                                          {L"a\\\\\\\\b", L"a\\b"},
+                                          {L"dom\\", L"dom\\"},
+                                          {L"", L""}}) {
+    const CBoxes empty = {{L"Enter the service login", MB_ICONERROR}};
+    RunCases({{"NormalizeLogin",
+               {{L"LOGIN", typed}},
+               {{L"LOGIN", normalised}, {L"LOGIN_VALID", *typed ? L"Yes" : L""}},
+               0,
+               *typed ? CBoxes{} : empty},
+              {"NormalizeLoginExt",
+               {{L"SVC_LOGIN", typed}},
+               {{L"SVC_LOGIN", normalised}, {L"SVC_LOGIN_VALID", *typed ? L"Yes" : L""}},
+               0,
+               *typed ? CBoxes{} : empty}});
   }
-  package.SetProperty(L"LOGIN_NAME", L"");
-  EXPECT_EQ(Run(NormalizeLoginExt), 1603u);
+  RunCases({{"NormalizeLoginExt", L"LOGIN_NAME=", L"", 1603}});
 }
 
 TEST_F(UserAccountTest, CheckLoginGrantsTheRightThenLogsOn) {
   fakes.logon.passwords[L".\\root"] = L"right";
-  package.SetProperty(L"MT_EmptyLoginForServices", L"Enter the service login");
-  const std::wstring longLogin(300, L'x');
-  const struct {
-    const wchar_t *login, *password;
-    UINT result;
-    bool logonTried, messageShown;
-  } cases[] = {
-      {L"root", L"right", 0, true, false},
-      {L".\\root", L"wrong", 1603, true, false},       // the logon refuses: the error is reported
-      {L"nobody-here", L"right", 1603, false, false},  // unknown account (1332)
-      {L"dom\\", L"right", 1603, false, false},        // no user part: the user exception
-      {L"", L"right", 1603, false, true},              // the empty-login message, then the user exception
-      {longLogin.c_str(), L"x", 1603, false, false},
+  Set(L"MT_EmptyLoginForServices=Enter the service login");
+  // reported: a system error reaches the installer
+  const std::tuple<const wchar_t*, const wchar_t*, UINT, bool, bool, bool> cases[] = {
+      {L"root", L"right", 0, true, false, false},
+      {L".\\root", L"wrong", 1603, true, false, true},       // the logon refuses: the error is reported
+      {L"nobody-here", L"right", 1603, false, false, true},  // unknown account (1332)
+      {L"dom\\", L"right", 1603, false, false, false},       // no user part: the user exception
+      {L"", L"right", 1603, false, true, false},             // the empty-login message, then the user exception
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(SessionTests::Utf8(c.login));
+  for (const auto& [login, password, result, logonTried, messageShown, reported] : cases) {
+    SCOPED_TRACE(CUnicodeString(login));
     fakes.rights.holders.clear();
     fakes.rights.granted.clear();
     fakes.logon.logons.clear();
-    package.SetProperty(L"LOGON_VALID", L"stale");
-    package.SetProperty(L"LOGIN", c.login);
-    package.SetProperty(L"PASSWORD", c.password);
-    const size_t errors = package.InstallerErrors().size();
-    EXPECT_EQ(Run(CheckLoginInUI), c.result) << LastLog();
-    EXPECT_EQ(package.Property(L"LOGON_VALID"), c.result == 0 ? L"Yes" : L"");
-    EXPECT_EQ(fakes.logon.logons.size(), c.logonTried ? 1u : 0u);
-    if (c.logonTried) {
-      EXPECT_EQ(fakes.rights.granted, std::vector<std::wstring>{kRootSid});
-    }
-    EXPECT_EQ(ui.shown.size(), c.messageShown ? 1u : 0u);
-    // A system error is reported once; the user exception adds no message.
-    const bool systemError = c.result != 0 && c.login[0] && CUnicodeString(c.login) != L"dom\\";
-    EXPECT_EQ(package.InstallerErrors().size() - errors, systemError ? 1u : 0u);
+    const size_t errorsBefore = package.InstallerErrors().size();
+    Set({{L"LOGON_VALID", L"stale"}, {L"LOGIN", login}, {L"PASSWORD", password}});
+    EXPECT_EQ(Call("CheckLoginInUI"), result);
+    Expect({{L"LOGON_VALID", result == 0 ? L"Yes" : L""}});
+    EXPECT_EQ(fakes.logon.logons.size(), logonTried ? 1u : 0u);
+    EXPECT_EQ(fakes.rights.granted, logonTried ? std::vector<std::wstring>{kRootSid} : std::vector<std::wstring>{});
+    EXPECT_EQ(Boxes().size(), messageShown ? 1u : 0u);
+    EXPECT_EQ(package.InstallerErrors().size() - errorsBefore, reported ? 1u : 0u);
   }
   // An account that already holds the right is not granted it again; the Ext form reads the
   // properties the package names, and the execute form is the same check.
   fakes.rights.holders = {kRootSid};
   fakes.rights.granted.clear();
-  package.SetProperty(L"LOGIN_NAME", L"SVC_LOGIN");
-  package.SetProperty(L"PASSWORD_NAME", L"SVC_PASSWORD");
-  package.SetProperty(L"SVC_LOGIN", L"root");
-  package.SetProperty(L"SVC_PASSWORD", L"right");
-  EXPECT_EQ(Run(CheckLoginExtInUI), 0u);
-  EXPECT_EQ(package.Property(L"SVC_LOGIN"), L".\\root");
-  EXPECT_EQ(package.Property(L"SVC_LOGIN_VALID"), L"Yes");
+  fakes.logon.passwords[(ComputerName() + L"\\root").ToStdString()] = L"right";
+  RunCases(
+      {{"CheckLoginExtInUI", L"LOGIN_NAME=SVC_LOGIN|PASSWORD_NAME=SVC_PASSWORD|SVC_LOGIN=root|SVC_PASSWORD=right",
+        L"SVC_LOGIN=.\\root|SVC_LOGIN_VALID=Yes"},
+       {"CheckLoginInExecute", {{L"LOGIN", ComputerName() + L"\\root"}, {L"PASSWORD", L"right"}}, L"LOGON_VALID=Yes"}});
   EXPECT_TRUE(fakes.rights.granted.empty());
-  package.SetProperty(L"LOGIN", ComputerNameForTests() + L"\\root");
-  package.SetProperty(L"PASSWORD", L"right");
-  fakes.logon.passwords[(ComputerNameForTests() + L"\\root").ToStdString()] = L"right";
-  EXPECT_EQ(Run(CheckLoginInExecute), 0u) << LastLog();
-  EXPECT_EQ(package.Property(L"LOGON_VALID"), L"Yes");
-  EXPECT_NE(LastLog().Find(L"CheckLogin\r\n\r\n"), CUnicodeString::npos);
 }
 
 TEST_F(UserAccountTest, CheckPasswordExtComparesThenChecksCharacters) {
-  package.SetProperty(L"PASSWORD_NAME", L"SVC_PASSWORD");
-  package.SetProperty(L"MT_InvalidatePassword", L"The passwords differ");
-  package.SetProperty(L"MT_BadPassword", L"Not allowed: %0");
-  const std::wstring longPassword(300, L'k');
-  const struct {
-    const wchar_t *password, *confirmation, *check, *shown;
-  } cases[] = {
-      {L"Abc123", L"Abc123", L"1", nullptr},
-      {L"abc_123", L"abc_123", L"1", L"Not allowed: _"},
-      {L"a;b\"c;é", L"a;b\"c;é", L"yes", L"Not allowed: ;\";É"},
-      {L"abc_1", L"abd_1", L"1", L"The passwords differ"},  // the mismatch is reported, not the characters
-      {L"abc_1", L"abc_1", L"", nullptr},
-      {longPassword.c_str(), longPassword.c_str(), L"1", nullptr},
+  Set(L"PASSWORD_NAME=SVC_PASSWORD|MT_InvalidatePassword=The passwords differ|MT_BadPassword=Not allowed: %0");
+  const auto check = [](const wchar_t* password, const wchar_t* confirmation, const wchar_t* flag,
+                        const wchar_t* shown) {
+    return CActionCase{"CheckPasswordExt",
+                       {{L"SVC_PASSWORD", password}, {L"SVC_PASSWORD1", confirmation}, {L"PASSWORD_CHECK", flag}},
+                       {{L"SVC_PASSWORD_VALID", shown ? L"" : L"Yes"}},
+                       0,
+                       shown ? CBoxes{CBox{shown, MB_ICONERROR}} : CBoxes{}};
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(SessionTests::Utf8(c.password));
-    package.SetProperty(L"SVC_PASSWORD", c.password);
-    package.SetProperty(L"SVC_PASSWORD1", c.confirmation);
-    package.SetProperty(L"PASSWORD_CHECK", c.check);
-    EXPECT_EQ(Run(CheckPasswordExt), 0u);
-    EXPECT_EQ(package.Property(L"SVC_PASSWORD_VALID"), c.shown ? L"" : L"Yes");
-    ASSERT_EQ(ui.shown.size(), c.shown ? 1u : 0u);
-    if (c.shown) {
-      EXPECT_EQ(ui.shown[0].text, c.shown);
-      EXPECT_EQ(ui.shown[0].style, static_cast<UINT>(MB_ICONERROR));
-    }
-  }
+  RunCases({check(L"Abc123", L"Abc123", L"1", nullptr), check(L"abc_123", L"abc_123", L"1", L"Not allowed: _"),
+            check(L"a;b\"c;é", L"a;b\"c;é", L"yes", L"Not allowed: ;\";É"),
+            check(L"abc_1", L"abd_1", L"1", L"The passwords differ"),  // the mismatch, not the characters
+            check(L"abc_1", L"abc_1", L"", nullptr)});
 }
 
 TEST_F(UserAccountTest, PasswordsNeverReachALogOrAMessage) {
-  const std::wstring password = L"Pw\"Secret;Marker'" + std::wstring(260, L'q');
-  fakes.logon.passwords[L".\\root"] = password;
+  const CUnicodeString password = L"Pw\"Secret;Marker'" + CUnicodeString(260, L'q');
+  fakes.logon.passwords[L".\\root"] = password.ToStdString();
   fakes.join.domain = L"corp.example";
-  for (const auto& [name, value] :
-       std::vector<std::pair<const wchar_t*, CUnicodeString>>{{L"LOGIN", L"root"},
-                                                              {L"PASSWORD", password},
-                                                              {L"LOGIN_NAME", L"SVC_LOGIN"},
-                                                              {L"PASSWORD_NAME", L"SVC_PASSWORD"},
-                                                              {L"SVC_LOGIN", L"root"},
-                                                              {L"SVC_PASSWORD", password},
-                                                              {L"SVC_PASSWORD1", password + L"x"},
-                                                              {L"PASSWORD_CHECK", L"1"},
-                                                              {L"MT_InvalidatePassword", L"differ"},
-                                                              {L"MT_BadPassword", L"bad %0"}})
-    package.SetProperty(name, value);
-  const size_t logStartAll = SessionTests::ActionLog(package).Length();
+  Set(L"LOGIN=root|LOGIN_NAME=SVC_LOGIN|PASSWORD_NAME=SVC_PASSWORD|SVC_LOGIN=root|PASSWORD_CHECK=1|"
+      L"MT_InvalidatePassword=differ|MT_BadPassword=bad %0|SVC_PASSWORD=" +
+      password);
   for (const bool right : {true, false}) {
-    package.SetProperty(L"PASSWORD", right ? CUnicodeString(password) : CUnicodeString(password + L"!"));
-    package.SetProperty(L"SVC_PASSWORD1", right ? CUnicodeString(password) : CUnicodeString(password + L"x"));
-    EXPECT_EQ(Run(CheckLoginInUI), right ? 0u : 1603u);
-    EXPECT_EQ(Run(CheckLoginExtInUI), 0u);
-    EXPECT_EQ(Run(CheckPasswordExt), 0u);
-    EXPECT_EQ(Run(CheckIsUserDomain), 0u);
+    Set({{L"PASSWORD", right ? password : password + L"!"}, {L"SVC_PASSWORD1", right ? password : password + L"x"}});
+    EXPECT_EQ(Call("CheckLoginInUI"), right ? 0u : 1603u);
+    EXPECT_EQ(Call("CheckLoginExtInUI") + Call("CheckPasswordExt") + Call("CheckIsUserDomain"), 0u);
     for (const auto& shown : ui.shown) EXPECT_EQ(shown.text.Find(L"Secret;Marker"), CUnicodeString::npos);
   }
-  EXPECT_EQ(SessionTests::ActionLog(package).Mid(logStartAll).Find(L"Secret;Marker"), CUnicodeString::npos);
+  EXPECT_FALSE(Logged(L"Secret;Marker"));
   for (const CUnicodeString& error : package.InstallerErrors())
     EXPECT_EQ(error.Find(L"Secret;Marker"), CUnicodeString::npos);
   EXPECT_EQ(fakes.directory.binds.size(), 2u);  // the password did reach the directory
@@ -168,14 +118,11 @@ TEST_F(UserAccountTest, PasswordsNeverReachALogOrAMessage) {
 // Real lookups under Wine: the well-known accounts resolve, except S-1-5-32-553, which keeps the
 // package's value.
 TEST_F(UserAccountTest, SidLookupPublishesTheLocalNames) {
-  package.SetProperty(L"SID_BUILTIN_RAS_SERVERS", L"kept");
-  EXPECT_EQ(Run(SIDLookup), 0u);
-  EXPECT_EQ(package.Property(L"SID_EVERYONE"), L"Everyone");  // no domain: the bare name
-  EXPECT_EQ(package.Property(L"SID_SYSTEM"), L"NT AUTHORITY\\SYSTEM");
-  EXPECT_EQ(package.Property(L"SID_BUILTIN_ADMINISTRATORS"), L"BUILTIN\\Administrators");
-  EXPECT_EQ(package.Property(L"SID_BUILTIN_RAS_SERVERS"), L"kept");
-  const CUnicodeString log = LastLog();
-  EXPECT_EQ(log.Find(L"SIDLookup\r\n\r\n"), 0u);
-  EXPECT_NE(log.Find(L"Set SID_SELF = "), CUnicodeString::npos);
-  EXPECT_EQ(log.Find(L"SID_BUILTIN_RAS_SERVERS"), CUnicodeString::npos);
+  RunCases({{"SIDLookup",
+             L"SID_BUILTIN_RAS_SERVERS=kept",
+             {{L"SID_EVERYONE", L"Everyone"},  // no domain: the bare name
+              {L"SID_SYSTEM", L"NT AUTHORITY\\SYSTEM"},
+              {L"SID_BUILTIN_ADMINISTRATORS", L"BUILTIN\\Administrators"},
+              {L"SID_BUILTIN_RAS_SERVERS", L"kept"}}}});
+  EXPECT_FALSE(Property(L"SID_SELF").IsEmpty());
 }

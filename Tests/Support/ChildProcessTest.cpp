@@ -10,12 +10,6 @@ namespace TestSupport {
 
 namespace {
 
-std::wstring ThisProgram() {
-  std::wstring path(32768, L'\0');
-  path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-  return path;
-}
-
 // The whole report once GoogleTest has finished writing it, else empty.
 std::string FinishedReport(const Vrn::CUnicodeString& path) {
   if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
@@ -28,7 +22,7 @@ std::string FinishedReport(const Vrn::CUnicodeString& path) {
 ::testing::AssertionResult RunTestInChildProcess(const char* fullTestName, DWORD timeoutMs, ChildDisplay display) {
   const CTempFolder folder;
   const Vrn::CUnicodeString reportPath = folder / L"report.xml";
-  std::wstring commandLine = L"\"" + ThisProgram() + L"\" --gtest_also_run_disabled_tests --gtest_output=xml:\"" +
+  std::wstring commandLine = L"\"" + ThisProgramPath() + L"\" --gtest_also_run_disabled_tests --gtest_output=xml:\"" +
                              reportPath.ToStdString() + L"\" --gtest_filter=";
   for (const char* c = fullTestName; *c; ++c) commandLine += static_cast<wchar_t>(*c);
   // Wine's desktop manager makes the desktop with the driver named after the size, then starts the

@@ -25,6 +25,7 @@ int CRecordingHandler::ShowMessage(HWND, const Vrn::CUnicodeString& text, const 
 }
 
 int CScriptedUserInterface::ShowBox(HWND, const wchar_t* text, const wchar_t* caption, UINT style) {
+  if (onBox) onBox(shown.size());
   return Record(*this, text, caption, style);
 }
 

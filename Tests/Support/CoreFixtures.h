@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -40,7 +41,9 @@ class CHandlerScope {
   Vrn::CMessageHandler* m_previous;
 };
 
-// The user-interface seam recording boxes and answering from a script.
+// The user-interface seam recording boxes and answering from a script (then the default button).
+// onBox, when set, runs before each box is answered with the number of boxes shown before it: the
+// "user" may act (close an application) or extend the script.
 class CScriptedUserInterface : public Vrn::CUserInterface {
  public:
   int ShowBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style) override;
@@ -48,6 +51,7 @@ class CScriptedUserInterface : public Vrn::CUserInterface {
   std::vector<CShownMessage> shown;
   std::vector<int> answers;
   std::vector<HWND> foreground;
+  std::function<void(size_t shownBefore)> onBox;
 };
 
 // The loaded OrvantCA.dll (loaded once per process, kept).

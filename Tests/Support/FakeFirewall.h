@@ -36,6 +36,10 @@ class CFakeFirewall : public Msi::CFirewall {
   }
 
   Msi::CWindowsVersion SystemVersion() override { return version; }
+  Msi::COpenPortState QueryGloballyOpenPort(uint32_t port) override {
+    queriedPorts.push_back(port);
+    return openPortState;
+  }
 
   Outcome AddRule(const Msi::CRuleWrites& writes, const Msi::CFirewallStepObserver& beforeStep) override {
     std::vector<Step> steps = {Step::CreatePolicy, Step::Rules, Step::CreateRule};
@@ -113,6 +117,8 @@ class CFakeFirewall : public Msi::CFirewall {
   std::vector<CApplication> applications;
   Msi::CWindowsVersion version{6, 1, true};  // Windows 7
   std::map<Step, HRESULT> failures;          // every call that reaches one of these steps fails there
+  Msi::COpenPortState openPortState;         // the answer to every open-port query
+  std::vector<uint32_t> queriedPorts;
 
  private:
   static Msi::CRuleWrite Write(const Msi::CRuleWrites& rule, Step property) {

@@ -74,14 +74,11 @@ class CFakeFolderBrowser : public Msi::CFolderBrowser {
   struct CRequest {
     std::wstring title;
     UINT flags;
-    bool rooted;
-    bool hasCallback;
   };
   std::vector<CRequest> requests;
 
   PIDLIST_ABSOLUTE BrowseForFolder(BROWSEINFOW& info) override {
-    requests.push_back(
-        {info.lpszTitle ? info.lpszTitle : L"", info.ulFlags, info.pidlRoot != nullptr, info.lpfn != nullptr});
+    requests.push_back({info.lpszTitle ? info.lpszTitle : L"", info.ulFlags});
     if (duringBrowse) duringBrowse();
     if (folder.empty()) return nullptr;
     wcsncpy(info.pszDisplayName, displayName.c_str(), MAX_PATH);

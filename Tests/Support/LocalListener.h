@@ -1,5 +1,7 @@
 // A TCP listener on a port the system chose, for tests of port checks and connection checks: the
-// port reads as busy, and accepts connections on 127.0.0.1, while the object lives.
+// port reads as busy, and accepts connections on 127.0.0.1, while the object lives. An exclusive
+// listener (SO_EXCLUSIVEADDRUSE) makes a plain bind to its port fail with WSAEACCES instead of
+// WSAEADDRINUSE (also under Wine).
 #pragma once
 
 #include <winsock2.h>
@@ -10,10 +12,13 @@ namespace TestSupport {
 
 class CListener {
  public:
-  explicit CListener(ULONG address = INADDR_ANY) {
+  explicit CListener(ULONG address = INADDR_ANY, bool exclusive = false) {
     WSADATA data{};
     ::WSAStartup(MAKEWORD(2, 2), &data);
     m_socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const BOOL on = TRUE;
+    if (exclusive)
+      ::setsockopt(m_socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
     sockaddr_in where{};
     where.sin_family = AF_INET;
     where.sin_addr.s_addr = htonl(address);

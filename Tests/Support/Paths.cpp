@@ -2,6 +2,7 @@
 #include <atomic>
 #include <stdexcept>
 
+#include "Files.h"
 #include "TestSupport.h"
 
 #include "Files.h"
@@ -15,7 +16,15 @@ Vrn::CUnicodeString DataPath(const Vrn::CUnicodeString& relative) {
 Vrn::CUnicodeString TableSchemaPath(const Vrn::CUnicodeString& table) {
   return SourceDir() + L"\\Packages\\Tables\\" + table + L".idt";
 }
-Vrn::CUnicodeString LibraryPath() { return Vrn::CUnicodeString(ORV_BUILD_DIR_WINE) + L"\\OrvantCA.dll"; }
+Vrn::CUnicodeString BuildPath(const Vrn::CUnicodeString& name) {
+  return Vrn::CUnicodeString(ORV_BUILD_DIR_WINE) + L"\\" + name;
+}
+Vrn::CUnicodeString LibraryPath() { return BuildPath(L"OrvantCA.dll"); }
+std::wstring ThisProgramPath() {
+  std::wstring path(32768, L'\0');
+  path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return path;
+}
 
 namespace {
 std::atomic<unsigned> g_sequence{0};
@@ -25,23 +34,12 @@ Vrn::CUnicodeString UniqueName(const wchar_t* prefix) {
          Vrn::CUnicodeString::FromUInt(GetTickCount64()) + L"_" + Vrn::CUnicodeString::FromUInt(++g_sequence);
 }
 
-void RemoveTree(const Vrn::CUnicodeString& path) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring_view name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const Vrn::CUnicodeString child = path + L"\\" + data.cFileName;
-      SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTree(child);
-      else
-        DeleteFileW(child.c_str());
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+// Best effort: what cannot be removed (a file a test still holds) stays; linked folders are not entered.
+void RemoveTree(const Vrn::CUnicodeString& path) noexcept {
+  try {
+    Vrn::RemoveFolder(path, true);
+  } catch (...) {
   }
-  RemoveDirectoryW(path.c_str());
 }
 
 // Each test process gets a temporary folder of its own (TMP and TEMP point into it), so that the
@@ -110,6 +108,29 @@ void WriteBytes(const Vrn::CUnicodeString& path, const std::string& bytes) {
   if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
       written != bytes.size())
     throw std::runtime_error("cannot write " + path.ToUtf8());
+}
+
+Vrn::CUnicodeString RegistryText(HKEY root, const Vrn::CUnicodeString& key, const Vrn::CUnicodeString& name,
+                                 Vrn::RegistryView view) {
+  Vrn::CRegistryKey opened;
+  if (!opened.Open(root, key, Vrn::RegistryMode::Read, view)) return L"<no key>";
+  return opened.ReadString(name, L"<missing>");
+}
+
+void SetRegistryValue(HKEY root, const Vrn::CUnicodeString& key, const Vrn::CUnicodeString& name, DWORD type,
+                      std::string_view bytes, Vrn::RegistryView view) {
+  Vrn::CRegistryKey opened;
+  if (!opened.Open(root, key, Vrn::RegistryMode::Write, view)) throw std::runtime_error("cannot write " + key.ToUtf8());
+  opened.WriteValue(name, type, bytes.data(), static_cast<DWORD>(bytes.size()));
+}
+
+void SetRegistryText(HKEY root, const Vrn::CUnicodeString& key, const Vrn::CUnicodeString& name,
+                     const Vrn::CUnicodeString& value, Vrn::RegistryView view) {
+  SetRegistryValue(root, key, name, REG_SZ, Utf16(value.View()) + std::string(2, '\0'), view);
+}
+
+std::string Utf16(std::wstring_view text) {
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
 namespace {

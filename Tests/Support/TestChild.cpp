@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "VrnWindows.h"
 
 namespace TestSupport {
@@ -13,12 +14,6 @@ namespace {
 
 constexpr wchar_t kChildSwitch[] = L" --orv-test-child";
 constexpr DWORD kNoShowMode = 9999;
-
-std::wstring ThisProgram() {
-  std::wstring path(32768, L'\0');
-  path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-  return path;
-}
 
 void WriteAll(HANDLE handle, const std::string& bytes) {
   size_t done = 0;
@@ -30,27 +25,13 @@ void WriteAll(HANDLE handle, const std::string& bytes) {
   }
 }
 
-// N bytes of 40-byte lines, so captured output can be checked line by line.
-std::string Pattern(unsigned long long count) {
-  static const std::string line = "abcdefghijklmnopqrstuvwxyz0123456789AB\r\n";
-  std::string bytes;
-  bytes.reserve(count);
-  while (bytes.size() < count) bytes.append(line, 0, std::min<size_t>(line.size(), count - bytes.size()));
-  return bytes;
-}
-
 std::string Unescape(const std::wstring& text) {
   std::string bytes;
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == L'\\' && i + 1 < text.size()) {
       const wchar_t next = text[i + 1];
-      const char* escaped = next == L'n'   ? "\n"
-                            : next == L'r' ? "\r"
-                            : next == L'v' ? "\v"
-                            : next == L'f' ? "\f"
-                                           : nullptr;
-      if (escaped) {
-        bytes += escaped;
+      if (const wchar_t* at = std::wcschr(L"nrvf", next); at && next) {
+        bytes += "\n\r\v\f"[at - L"nrvf"];
         ++i;
         continue;
       }
@@ -85,7 +66,7 @@ std::string Unescape(const std::wstring& text) {
     } else if (key == L"print") {
       WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), Unescape(value));
     } else if (key == L"out" || key == L"err") {
-      WriteAll(::GetStdHandle(key == L"out" ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE), Pattern(number));
+      WriteAll(::GetStdHandle(key == L"out" ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE), TestChildPattern(number));
     } else if (key == L"wait-mutex") {
       // Until the named mutex exists, at most a minute (end-to-end packages wait for a mutex that
       // an asynchronous action creates).
@@ -118,9 +99,16 @@ const bool g_childChecked = [] {
 
 }  // namespace
 
+std::string TestChildPattern(size_t count) {
+  static const std::string line = "abcdefghijklmnopqrstuvwxyz0123456789AB\r\n";
+  std::string bytes;
+  while (bytes.size() < count) bytes.append(line, 0, std::min(line.size(), count - bytes.size()));
+  return bytes;
+}
+
 Vrn::CUnicodeString TestChildCommand(const Vrn::CUnicodeString& options) {
   (void)g_childChecked;
-  std::wstring program = ThisProgram();
+  std::wstring program = ThisProgramPath();
   if (program.find(L' ') != std::wstring::npos) program = L"\"" + program + L"\"";
   return Vrn::CUnicodeString(program + kChildSwitch + L" " + options.ToStdString());
 }

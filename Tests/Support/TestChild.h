@@ -3,6 +3,8 @@
 // launch tests use it instead of relying on the system's tools.
 #pragma once
 
+#include <string>
+
 #include "UnicodeString.h"
 
 namespace TestSupport {
@@ -12,11 +14,13 @@ namespace TestSupport {
 //   event=NAME      opens the named event and signals it
 //   print=TEXT      writes TEXT to standard output; \n \r \v \f in TEXT stand for those characters
 //                   and \xHH for the byte HH
-//   out=N / err=N   writes N bytes (lines of letters and digits) to standard output / error
+//   out=N / err=N   writes N bytes of TestChildPattern to standard output / error
 //   wait-mutex=NAME waits until the named mutex exists (at most a minute)
 //   sleep=MS        sleeps
 //   exit=N          ends with exit code N (unsigned 32-bit decimal; default 0)
 //   exit=show       ends with the show mode it was given (9999 when none)
 Vrn::CUnicodeString TestChildCommand(const Vrn::CUnicodeString& options);
+// The first `count` bytes of the children's output pattern: 40-byte lines of letters and digits.
+std::string TestChildPattern(size_t count);
 
 }  // namespace TestSupport

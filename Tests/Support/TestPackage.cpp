@@ -2,11 +2,13 @@
 #include "TestPackage.h"
 
 #include <mutex>
+#include <regex>
 #include <stdexcept>
 
 #include <objbase.h>
 
 #include "CoreFixtures.h"
+#include "MsiHandle.h"
 #include "TestSupport.h"
 
 namespace TestSupport {
@@ -16,13 +18,6 @@ namespace {
 void Require(UINT result, const char* what) {
   if (result != ERROR_SUCCESS) throw std::runtime_error(std::string(what) + " failed: " + std::to_string(result));
 }
-
-struct CMsiCloser {
-  MSIHANDLE handle = 0;
-  ~CMsiCloser() {
-    if (handle) MsiCloseHandle(handle);
-  }
-};
 
 // Error messages the installer received, from every session of this process.
 std::mutex g_errorsLock;
@@ -63,6 +58,11 @@ constexpr wchar_t kFeatureComponentsTable[] =
     L"CREATE TABLE `FeatureComponents` (`Feature_` CHAR(38) NOT NULL, `Component_` CHAR(72) NOT NULL "
     L"PRIMARY KEY `Feature_`, `Component_`)";
 
+constexpr wchar_t kRegistryTable[] =
+    L"CREATE TABLE `Registry` (`Registry` CHAR(72) NOT NULL, `Root` SHORT NOT NULL, `Key` CHAR(255) NOT NULL "
+    L"LOCALIZABLE, `Name` CHAR(255) LOCALIZABLE, `Value` LONGCHAR LOCALIZABLE, `Component_` CHAR(72) NOT NULL "
+    L"PRIMARY KEY `Registry`)";
+
 Vrn::CUnicodeString NewGuid() {
   GUID guid;
   CoCreateGuid(&guid);
@@ -85,13 +85,13 @@ CTestPackage::CTestPackage() {
   m_path = m_folder / L"test.msi";
   Require(MsiOpenDatabaseW(m_path.c_str(), MSIDBOPEN_CREATE, &m_database), "MsiOpenDatabaseW");
 
-  CMsiCloser summary;
-  Require(MsiGetSummaryInformationW(m_database, nullptr, 5, &summary.handle), "MsiGetSummaryInformationW");
-  Require(MsiSummaryInfoSetPropertyW(summary.handle, 9 /* revision number */, VT_LPSTR, 0, nullptr, NewGuid().c_str()),
+  Msi::CMsiHandle summary;
+  Require(MsiGetSummaryInformationW(m_database, nullptr, 5, summary.Put()), "MsiGetSummaryInformationW");
+  Require(MsiSummaryInfoSetPropertyW(summary.Get(), 9 /* revision number */, VT_LPSTR, 0, nullptr, NewGuid().c_str()),
           "summary revision");
-  Require(MsiSummaryInfoSetPropertyW(summary.handle, 2 /* title */, VT_LPSTR, 0, nullptr, L"Installation Database"),
+  Require(MsiSummaryInfoSetPropertyW(summary.Get(), 2 /* title */, VT_LPSTR, 0, nullptr, L"Installation Database"),
           "summary title");
-  Require(MsiSummaryInfoPersist(summary.handle), "MsiSummaryInfoPersist");
+  Require(MsiSummaryInfoPersist(summary.Get()), "MsiSummaryInfoPersist");
 
   Execute(kPropertyTable);
   Execute(kDirectoryTable);
@@ -109,10 +109,10 @@ CTestPackage::~CTestPackage() {
   if (m_database) MsiCloseHandle(m_database);
 }
 
-void CTestPackage::Execute(const Vrn::CUnicodeString& sql) {
-  CMsiCloser view;
-  Require(MsiDatabaseOpenViewW(m_database, sql.c_str(), &view.handle), ("open view: " + sql.ToUtf8()).c_str());
-  Require(MsiViewExecute(view.handle, 0), ("execute: " + sql.ToUtf8()).c_str());
+void CTestPackage::Execute(const Vrn::CUnicodeString& sql, MSIHANDLE record) {
+  Msi::CMsiHandle view;
+  Require(MsiDatabaseOpenViewW(m_database, sql.c_str(), view.Put()), ("open view: " + sql.ToUtf8()).c_str());
+  Require(MsiViewExecute(view.Get(), record), ("execute: " + sql.ToUtf8()).c_str());
 }
 
 void CTestPackage::Insert(const Vrn::CUnicodeString& table, const std::vector<Vrn::CUnicodeString>& columns,
@@ -125,22 +125,23 @@ void CTestPackage::Insert(const Vrn::CUnicodeString& table, const std::vector<Vr
     marks += i ? L", ?" : L"?";
   }
   sql += L") VALUES (" + marks + L")";
-  CMsiCloser record;
-  record.handle = MsiCreateRecord(static_cast<UINT>(cells.size()));
+  const Msi::CMsiHandle record(MsiCreateRecord(static_cast<UINT>(cells.size())));
   for (size_t i = 0; i < cells.size(); ++i) {
     const UINT field = static_cast<UINT>(i + 1);
     if (const auto* text = std::get_if<Vrn::CUnicodeString>(&cells[i].value))
-      Require(MsiRecordSetStringW(record.handle, field, text->c_str()), "MsiRecordSetStringW");
+      Require(MsiRecordSetStringW(record.Get(), field, text->c_str()), "MsiRecordSetStringW");
     else if (const auto* number = std::get_if<int>(&cells[i].value))
-      Require(MsiRecordSetInteger(record.handle, field, *number), "MsiRecordSetInteger");
+      Require(MsiRecordSetInteger(record.Get(), field, *number), "MsiRecordSetInteger");
   }
-  CMsiCloser view;
-  Require(MsiDatabaseOpenViewW(m_database, sql.c_str(), &view.handle), ("open view: " + sql.ToUtf8()).c_str());
-  Require(MsiViewExecute(view.handle, record.handle), ("insert: " + sql.ToUtf8()).c_str());
+  Execute(sql, record.Get());
 }
 
 void CTestPackage::AddProperty(const Vrn::CUnicodeString& name, const Vrn::CUnicodeString& value) {
   Insert(L"Property", {L"Property", L"Value"}, {name, value});
+}
+
+void CTestPackage::AddProperties(const CProperties& properties) {
+  for (const auto& [name, value] : properties) AddProperty(name, value);
 }
 
 void CTestPackage::ImportTable(const Vrn::CUnicodeString& idtPath) {
@@ -153,9 +154,15 @@ void CTestPackage::EnsureTable(const wchar_t* name, const wchar_t* createSql) {
   if (MsiDatabaseIsTablePersistentW(m_database, name) == MSICONDITION_NONE) Execute(createSql);
 }
 
-void CTestPackage::AddFeature(const Vrn::CUnicodeString& feature, int level) {
+void CTestPackage::AddFeature(const Vrn::CUnicodeString& feature, int level, const Vrn::CUnicodeString& component) {
   EnsureTable(L"Feature", kFeatureTable);
   Insert(L"Feature", {L"Feature", L"Title", L"Display", L"Level", L"Attributes"}, {feature, feature, 1, level, 0});
+  if (!component.IsEmpty()) AddComponent(component, feature);
+}
+
+void CTestPackage::AddMainAndOffFeatures() {
+  AddFeature(L"Main", 1, L"MainComp");
+  AddFeature(L"Off", 0, L"OffComp");
 }
 
 void CTestPackage::AddComponent(const Vrn::CUnicodeString& component, const Vrn::CUnicodeString& feature) {
@@ -164,6 +171,13 @@ void CTestPackage::AddComponent(const Vrn::CUnicodeString& component, const Vrn:
   Insert(L"Component", {L"Component", L"ComponentId", L"Directory_", L"Attributes"},
          {component, NewGuid(), L"INSTALLDIR", 0});
   Insert(L"FeatureComponents", {L"Feature_", L"Component_"}, {feature, component});
+}
+
+void CTestPackage::AddRegistryRow(int root, const Vrn::CUnicodeString& key, const CCell& name, const CCell& value,
+                                  const Vrn::CUnicodeString& component) {
+  EnsureTable(L"Registry", kRegistryTable);
+  Insert(L"Registry", {L"Registry", L"Root", L"Key", L"Name", L"Value", L"Component_"},
+         {L"reg" + Vrn::CUnicodeString::FromInt(++m_registryRows), root, key, name, value, component});
 }
 
 MSIHANDLE CTestPackage::Open(bool runCosting) {
@@ -184,12 +198,13 @@ MSIHANDLE CTestPackage::Open(bool runCosting) {
   return m_session;
 }
 
-UINT CTestPackage::Call(const char* exportName) {
-  using Action = UINT(__stdcall*)(MSIHANDLE);
-  const auto action = Vrn::ProcAddress<Action>(LibraryModuleForTests(), exportName);
-  if (!action) throw std::runtime_error(std::string("no export ") + exportName);
-  return action(m_session);
+UINT CallAction(const char* action, MSIHANDLE session) {
+  const auto call = Vrn::ProcAddress<UINT(__stdcall*)(MSIHANDLE)>(::GetModuleHandleW(nullptr), action);
+  if (!call) throw std::runtime_error(std::string("this program exports no ") + action);
+  return call(session);
 }
+
+UINT CTestPackage::Call(const char* exportName) { return CallAction(exportName, m_session); }
 
 Vrn::CUnicodeString CTestPackage::Property(const Vrn::CUnicodeString& name) const {
   DWORD size = 0;
@@ -210,12 +225,24 @@ Vrn::CUnicodeString CTestPackage::LogText() const {
   const Vrn::CUnicodeString path = CustomActionLogPath();
   if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
   const std::string bytes = ReadBytes(path);
-  return DecodeCustomActionLog(bytes.substr(std::min<size_t>(m_logStart, bytes.size())));
+  // Without the header the log writes when it is first used in the process.
+  static const std::wregex header(L"={49}\r\n\\.\\.\\.LOGGING started at [0-9:, -]+\r\n\r\n");
+  return std::regex_replace(
+      DecodeCustomActionLog(bytes.substr(std::min<size_t>(m_logStart, bytes.size()))).ToStdString(), header, L"");
 }
 
 std::vector<Vrn::CUnicodeString> CTestPackage::InstallerErrors() const {
   std::lock_guard lock(g_errorsLock);
   return std::vector<Vrn::CUnicodeString>(g_errors.begin() + std::min(m_errorsStart, g_errors.size()), g_errors.end());
+}
+
+CProperties::CProperties(const Vrn::CUnicodeString& text) {
+  for (std::wstring_view rest = text.View(); !rest.empty();) {
+    const std::wstring_view item = rest.substr(0, rest.find(L'|'));
+    const size_t equals = item.find(L'=');
+    emplace_back(item.substr(0, equals), equals == item.npos ? std::wstring_view() : item.substr(equals + 1));
+    rest.remove_prefix(std::min(rest.size(), item.size() + 1));
+  }
 }
 
 Vrn::CUnicodeString DecodeCustomActionLog(const std::string& bytes) {

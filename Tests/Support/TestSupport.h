@@ -3,8 +3,10 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "Handle.h"
+#include "RegistryKey.h"
 #include "UnicodeString.h"
 #include "VrnWindows.h"
 
@@ -16,8 +18,12 @@ Vrn::CUnicodeString SourceDir();
 Vrn::CUnicodeString DataPath(const Vrn::CUnicodeString& relative);
 // SourceDir()\Packages\Tables\<table>.idt, the schema of one of the library's tables
 Vrn::CUnicodeString TableSchemaPath(const Vrn::CUnicodeString& table);
+// A file of the build folder (OrvantCA.dll, the stand-in programs built beside the tests)
+Vrn::CUnicodeString BuildPath(const Vrn::CUnicodeString& name);
 // OrvantCA.dll in the build folder
 Vrn::CUnicodeString LibraryPath();
+// This test program's own file.
+std::wstring ThisProgramPath();
 
 // A new empty folder under parent (by default the Windows temporary folder), removed with
 // everything in it.
@@ -55,6 +61,17 @@ struct CMachineIsolation {
   CRegistryOverride machine{HKEY_LOCAL_MACHINE};
   CRegistryOverride user{HKEY_CURRENT_USER};
 };
+
+// Registry values, by default in the 64-bit view: a value as text ("<missing>" without the value,
+// "<no key>" without the key), and values written as REG_SZ (with its terminator) or as raw bytes.
+Vrn::CUnicodeString RegistryText(HKEY root, const Vrn::CUnicodeString& key, const Vrn::CUnicodeString& name,
+                                 Vrn::RegistryView view = Vrn::RegistryView::Sixty4);
+void SetRegistryText(HKEY root, const Vrn::CUnicodeString& key, const Vrn::CUnicodeString& name,
+                     const Vrn::CUnicodeString& value, Vrn::RegistryView view = Vrn::RegistryView::Sixty4);
+void SetRegistryValue(HKEY root, const Vrn::CUnicodeString& key, const Vrn::CUnicodeString& name, DWORD type,
+                      std::string_view bytes, Vrn::RegistryView view = Vrn::RegistryView::Sixty4);
+// The UTF-16 bytes of a text (no terminator).
+std::string Utf16(std::wstring_view text);
 
 // Makes link a Unix symbolic link to target, an existing file or folder the test made (both Windows
 // paths in this prefix). Wine shows a link to a folder as a reparse point and follows it like a

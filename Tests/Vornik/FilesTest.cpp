@@ -1,10 +1,9 @@
 // Tests of the core file services in a private temporary folder.
-#include <gtest/gtest.h>
 
-#include <functional>
+#include <set>
 #include <string>
+#include <thread>
 #include <tuple>
-#include <vector>
 
 #include "CoreFixtures.h"
 #include "Files.h"
@@ -146,6 +145,30 @@ TEST_F(FilesTest, UniqueTemporaryFilesInAFolderOrTheTemporaryDirectory) {
   ASSERT_TRUE(raised);
   EXPECT_EQ(raised->Name(), L"ERR_CREATE_TEMP_FILE");
   EXPECT_EQ(raised->Params(), std::vector<CUnicodeString>{missing});
+}
+
+// Temporary files made on several threads at once: every name is new, every file is there, and the
+// last stop of the library removes every one of them.
+TEST_F(FilesTest, UniqueTemporaryFilesOnSeveralThreads) {
+  constexpr int kRounds = 100, kThreads = 4, kFiles = 10;
+  for (int round = 0; round < kRounds; ++round) {
+    std::vector<std::vector<CUnicodeString>> made(kThreads);
+    {
+      const TestSupport::CStartedLibrary library;
+      std::vector<std::thread> threads;
+      for (auto& files : made)
+        threads.emplace_back([&] {
+          for (int i = 0; i < kFiles; ++i) files.push_back(Vrn::CreateUniqueTempFile(L"Par", L"tmp", m_folder.Path()));
+        });
+      for (std::thread& thread : threads) thread.join();
+      std::set<std::wstring> names;
+      for (const auto& files : made)
+        for (const CUnicodeString& path : files) names.insert(Vrn::FileExists(path) ? path.ToStdString() : L"");
+      ASSERT_EQ(names.size(), size_t{kThreads * kFiles}) << "round " << round;
+      ASSERT_EQ(names.count(L""), 0u) << "round " << round;
+    }
+    ASSERT_TRUE(Vrn::ListDirectory(m_folder.Path(), L"Par*").empty()) << "round " << round;
+  }
 }
 
 TEST(FreeSpace, IsInKiBCappedAndRaisesWhenTheQueryFails) {

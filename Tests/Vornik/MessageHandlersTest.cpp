@@ -1,10 +1,8 @@
 // Message handlers: box styles, event-log types, the default-handler choice and exception reports.
-#include <gtest/gtest.h>
 
 #include <tuple>
 
 #include "CoreFixtures.h"
-#include "MessageHandlers.h"
 #include "TestSupport.h"
 
 using namespace Vrn;

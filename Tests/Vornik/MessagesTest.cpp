@@ -1,5 +1,4 @@
 // The message table exports, module registration, lookup and parameter substitution.
-#include <gtest/gtest.h>
 
 #include "CoreFixtures.h"
 #include "Messages.h"
@@ -64,12 +63,7 @@ TEST(MessageLookup, ModulesAnswerOnlyOnceStartedAndOnlyWithTheExports) {
 
 TEST(MessageLookup, ParameterCountCheckReportsMismatches) {
   TestSupport::CMachineIsolation isolation;
-  HKEY key = nullptr;
-  ASSERT_EQ(
-      RegCreateKeyExW(HKEY_CURRENT_USER, kLibrarySettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
-      ERROR_SUCCESS);
-  RegSetValueExW(key, L"CheckMessagesParamsCount", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"yes"), 8);
-  RegCloseKey(key);
+  TestSupport::SetRegistryText(HKEY_CURRENT_USER, kLibrarySettingsKey, L"CheckMessagesParamsCount", L"yes");
 
   TestSupport::CStartedLibrary library;
   TestSupport::CRecordingHandler handler;

@@ -1,7 +1,5 @@
 // Tests of Vrn::CRegistryKey against the real registry of the Wine prefix, with private roots.
-#include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <tuple>
 
@@ -39,11 +37,8 @@ class RegistryKeyTest : public ::testing::Test {
   CRegistryKey m_key;
 };
 
-std::string Utf16Bytes(std::wstring_view text) {
-  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
-}
 // The text followed by its terminating zero, as RegSetValueExW callers normally store it.
-std::string Terminated(std::wstring_view text) { return Utf16Bytes(text) + std::string(2, '\0'); }
+std::string Terminated(std::wstring_view text) { return TestSupport::Utf16(text) + std::string(2, '\0'); }
 
 std::unique_ptr<Vrn::CCheckException> CatchCantWrite(const std::function<void()>& body) {
   auto raised = TestSupport::CatchRaised<Vrn::CCheckException>(body);
@@ -59,7 +54,7 @@ TEST_F(RegistryKeyTest, ReadStringFollowsTypeSizeAndTerminatorRules) {
       // type, stored bytes, text read (null: the default)
       {REG_SZ, Terminated(long200), long200.c_str()},
       {REG_SZ, Terminated(exactly63), exactly63.c_str()},
-      {REG_SZ, Utf16Bytes(L"whole"), L"whole"},  // no terminator
+      {REG_SZ, TestSupport::Utf16(L"whole"), L"whole"},  // no terminator
       {REG_SZ, Terminated(std::wstring_view(L"ab\0cd", 5)), L"ab"},
       {REG_EXPAND_SZ, Terminated(L"%TEMP%\\x"), L"%TEMP%\\x"},
       {REG_SZ, "", nullptr},
@@ -105,42 +100,6 @@ TEST_F(RegistryKeyTest, DeletesATreeThreeLevelsDeepAndFailedChangesNameKeyAndVal
   }
   CRegistryKey closed;
   EXPECT_TRUE(CatchCantWrite([&] { closed.WriteString(L"Value", L"x"); }));
-}
-
-// The private roots of CMachineIsolation do not separate the views (Wine redirects only below the
-// real HKEY_LOCAL_MACHINE\Software), so this test uses a unique key there and removes it.
-TEST(RegistryKeyViews, AThirtyTwoBitWriteIsNotVisibleInTheSixtyFourBitView) {
-  const CUnicodeString name = L"OrvantViewTest" + CUnicodeString::FromUInt(GetCurrentProcessId());
-  const CUnicodeString path = L"Software\\" + name;
-  struct CCleanup {
-    CUnicodeString path;
-    ~CCleanup() {
-      for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
-        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), view, 0);
-    }
-  } cleanup{path};
-
-  {
-    CRegistryKey writer;
-    ASSERT_TRUE(writer.Open(HKEY_LOCAL_MACHINE, path, RegistryMode::Write, RegistryView::Thirty2));
-    writer.WriteString(L"Value", L"32");
-  }
-  const auto readIn = [&](RegistryView view) {
-    CRegistryKey reader;
-    return reader.Open(HKEY_LOCAL_MACHINE, path, RegistryMode::Read, view) ? reader.ReadString(L"Value", L"-")
-                                                                           : CUnicodeString(L"closed");
-  };
-  EXPECT_EQ(readIn(RegistryView::Thirty2), L"32");
-  EXPECT_EQ(readIn(RegistryView::Sixty4), L"closed");
-
-  // Tree deletion stays in the key's view.
-  CRegistryKey software;
-  ASSERT_TRUE(software.Open(HKEY_LOCAL_MACHINE, L"Software", RegistryMode::Write, RegistryView::Sixty4));
-  EXPECT_TRUE(CatchCantWrite([&] { software.DeleteSubKeyTree(name); }));
-  software.Close();
-  ASSERT_TRUE(software.Open(HKEY_LOCAL_MACHINE, L"Software", RegistryMode::Write, RegistryView::Thirty2));
-  software.DeleteSubKeyTree(name);
-  EXPECT_EQ(readIn(RegistryView::Thirty2), L"closed");
 }
 
 }  // namespace

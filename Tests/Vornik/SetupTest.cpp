@@ -1,26 +1,14 @@
 // Counted start and stop, the message log, debug flags, stop modes and typed settings.
-#include <gtest/gtest.h>
 
 #include <regex>
 
 #include "CoreFixtures.h"
 #include "Files.h"
-#include "Setup.h"
 #include "TestSupport.h"
 
 using namespace Vrn;
 
-namespace {
-
-void WriteSetting(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), ERROR_SUCCESS);
-  RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                 static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
-}
-
-}  // namespace
+using TestSupport::SetRegistryText;
 
 class SetupTest : public ::testing::Test {
  protected:
@@ -28,7 +16,7 @@ class SetupTest : public ::testing::Test {
 };
 
 TEST_F(SetupTest, NestedStartsInitialiseAndShutDownOnceAndLogEachStepOnce) {
-  WriteSetting(HKEY_LOCAL_MACHINE, kLibrarySettingsKey, L"WriteMessageLog", L" Yes ");
+  SetRegistryText(HKEY_LOCAL_MACHINE, kLibrarySettingsKey, L"WriteMessageLog", L" Yes ");
   const CUnicodeString logPath = LibraryModuleFolder() + L"VornikLog.txt";
   DeleteFileW(logPath.c_str());
   ASSERT_TRUE(Start());
@@ -56,47 +44,28 @@ TEST_F(SetupTest, NestedStartsInitialiseAndShutDownOnceAndLogEachStepOnce) {
   EXPECT_TRUE(std::regex_search(log, stamp)) << log;
 
   // Any word but a true one leaves the log off.
-  WriteSetting(HKEY_LOCAL_MACHINE, kLibrarySettingsKey, L"WriteMessageLog", L"perhaps");
+  SetRegistryText(HKEY_LOCAL_MACHINE, kLibrarySettingsKey, L"WriteMessageLog", L"perhaps");
   { TestSupport::CStartedLibrary library; }
   EXPECT_EQ(GetFileAttributesW(logPath.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(SetupTest, DebugFlagsAndStopModesChangeOnlyForKnownWords) {
-  WriteSetting(HKEY_CURRENT_USER, kLibrarySettingsKey, L"KeepTempFiles", L"1");
-  WriteSetting(HKEY_CURRENT_USER, kLibrarySettingsKey, L"EnableHeapSwitching", L"");
-  WriteSetting(HKEY_CURRENT_USER, kLibrarySettingsKey, L"CheckAllResourceModulesExistance", L"OFF");
-  WriteSetting(HKEY_CURRENT_USER, kLibrarySettingsKey, L"SaveAllMessages", L"sometimes");
-  TestSupport::CStartedLibrary library;
-  EXPECT_EQ(DebugFlags(),
-            (DebugFlag::Initial | DebugFlag::KeepTempFiles) & ~DebugFlag::CheckAllResourceModulesExistance);
-
-  const std::pair<const wchar_t*, StopMode> modes[] = {{L"debug", StopMode::Debug},
-                                                       {L"ALWAYS", StopMode::Always},
-                                                       {L"sometimes", StopMode::Never},
-                                                       {L"", StopMode::Never}};
-  for (const auto& [text, mode] : modes) EXPECT_EQ(ParseStopMode(text), mode);
-  ApplyStopMode(StopMode::Always);  // no debugger attached: must not end the process
-}
-
-TEST_F(SetupTest, TemporaryFilesGoAtTheLastStopUnlessKept) {
+// The last stop removes them: FilesTest's stress test.
+TEST_F(SetupTest, TemporaryFilesStayAtAnInnerStopAndWhenKept) {
   TestSupport::CTempFolder folder;
-  CUnicodeString removed, kept;
   {
     TestSupport::CStartedLibrary outer;
     {
       TestSupport::CStartedLibrary inner;
-      removed = CreateUniqueTempFile(L"Orv", L"tmp", folder.Path());
+      CreateUniqueTempFile(L"Orv", L"tmp", folder.Path());
     }
-    EXPECT_TRUE(FileExists(removed));  // an inner stop keeps them
+    EXPECT_EQ(ListDirectory(folder.Path(), L"Orv*").size(), 1u);
   }
-  EXPECT_FALSE(FileExists(removed));
-
-  WriteSetting(HKEY_CURRENT_USER, kLibrarySettingsKey, L"KeepTempFiles", L"1");
+  SetRegistryText(HKEY_CURRENT_USER, kLibrarySettingsKey, L"KeepTempFiles", L"1");
   {
     TestSupport::CStartedLibrary library;
-    kept = CreateUniqueTempFile(L"Orv", L"tmp", folder.Path());
+    CreateUniqueTempFile(L"Kept", L"tmp", folder.Path());
   }
-  EXPECT_TRUE(FileExists(kept));
+  EXPECT_EQ(ListDirectory(folder.Path(), L"Kept*").size(), 1u);
 }
 
 TEST_F(SetupTest, BooleanSettingsFallBackForMissingEmptyAndUnknownWords) {
@@ -106,13 +75,13 @@ TEST_F(SetupTest, BooleanSettingsFallBackForMissingEmptyAndUnknownWords) {
   const std::pair<const wchar_t*, bool> cases[] = {{L"Off", false}, {L"maybe", true}, {L"", true},
                                                    {L"\t0", false}, {L"01", true},    {L"nO", false}};
   for (const auto& [text, expected] : cases) {
-    WriteSetting(HKEY_CURRENT_USER, key, L"EnableMsiLog", text);
+    SetRegistryText(HKEY_CURRENT_USER, key, L"EnableMsiLog", text);
     EXPECT_EQ(setting.Get(), expected) << CUnicodeString(text).ToUtf8();
   }
   // The cached form reads once.
   CCacheSetup<bool> cached(SetupLocation::User, key, L"EnableMsiLog", true);
   EXPECT_FALSE(cached.Get());
-  WriteSetting(HKEY_CURRENT_USER, key, L"EnableMsiLog", L"yes");
+  SetRegistryText(HKEY_CURRENT_USER, key, L"EnableMsiLog", L"yes");
   EXPECT_FALSE(cached.Get());
   cached.Set(true);
   EXPECT_TRUE(cached.Get());
@@ -122,6 +91,6 @@ TEST_F(SetupTest, IntegerSettingsReadWriteAndFallBackOnAnythingButANumber) {
   CSetup<int32_t> number(SetupLocation::Machine, L"Software\\Orvant\\Setup", L"Count", 5);
   number.Set(-12);
   EXPECT_EQ(number.Get(), -12);
-  WriteSetting(HKEY_LOCAL_MACHINE, L"Software\\Orvant\\Setup", L"Count", L"12abc");
+  SetRegistryText(HKEY_LOCAL_MACHINE, L"Software\\Orvant\\Setup", L"Count", L"12abc");
   EXPECT_EQ(number.Get(), 5);
 }

@@ -12,15 +12,6 @@
 
 namespace ZipTest {
 
-Vrn::CExceptionPtr Capture(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (Vrn::CException* raw) {
-    return Vrn::CExceptionPtr(raw);
-  }
-  return nullptr;
-}
-
 int ZipCode(const Vrn::CExceptionPtr& e) {
   const auto* zip = dynamic_cast<const Zlib::CZipArchiveException*>(e.get());
   return zip ? zip->GetCode() : -1;

@@ -1,11 +1,12 @@
-// Helpers of the zip reader tests: captured exceptions, extracted trees, the corpus and its manifests.
+// Helpers of the zip reader tests: raised errors, extracted trees, the corpus and its manifests
+// (exceptions are caught with TestSupport::CatchVrn).
 #pragma once
 
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "CoreFixtures.h"
 #include "Errors.h"
 #include "UnicodeString.h"
 #include "ZipArchive.h"
@@ -13,8 +14,6 @@
 
 namespace ZipTest {
 
-// Runs f; returns the core-library exception it raised (owned) or null.
-Vrn::CExceptionPtr Capture(const std::function<void()>& f);
 // The code of a CZipArchiveException, -1 for anything else; the message name ("none" for null).
 int ZipCode(const Vrn::CExceptionPtr& e);
 std::wstring ErrorName(const Vrn::CExceptionPtr& e);

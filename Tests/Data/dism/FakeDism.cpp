@@ -1,7 +1,8 @@
-// A stand-in for the system's feature tool in a Wine prefix, whose own "dism" prints nothing.
-// Installed as system32\dism.exe, it copies the file beside it named like it with ".txt"
-// (dism.txt) to standard output byte for byte, whatever the command; then, given "/Sleep:SECONDS",
-// it sleeps that long, so that a run can outlast its time limit. Exits with 0.
+// A stand-in for the system's feature tool in a Wine prefix, whose own "dism" prints nothing (and,
+// copied as wmic.exe, for the update listing Wine's "wmic" lacks). Installed as system32\dism.exe,
+// it copies the file beside it named like it with ".txt" (dism.txt) to standard output byte for
+// byte, whatever the command; then, given "/Sleep:SECONDS", it sleeps that long, so that a run can
+// outlast its time limit. Exits with 0.
 #include <windows.h>
 
 #include <fcntl.h>

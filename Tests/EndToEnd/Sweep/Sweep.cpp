@@ -16,17 +16,16 @@
 #include "ActionFrame.h"
 #include "Clock.h"
 #include "CustomActionLog.h"
-#include "Dism.h"
 #include "FakeAccountServices.h"
 #include "FakeDesktop.h"
 #include "FakeFirewall.h"
 #include "FakeNetworkNames.h"
+#include "FakeSeams.h"
 #include "Files.h"
-#include "IisCommand.h"
 #include "MessageHandlers.h"
-#include "ProductReinstall.h"
+#include "MsiHandle.h"
 #include "Setup.h"
-#include "ShellOpen.h"
+#include "TestSupport.h"
 #include "VrnWindows.h"
 // msi headers after windows.h
 #include <msi.h>
@@ -80,23 +79,6 @@ INT CALLBACK AnswerInstallerMessage(LPVOID, UINT type, LPCWSTR) {
   return question ? LeavingAnswer(type) : 0;
 }
 
-struct CNoFeatureTool : Msi::CFeatureTool {
-  std::vector<Vrn::CUnicodeString> ListFeatures() override { return {}; }
-};
-struct CNoIis : Msi::CIisCommand {
-  Vrn::CUnicodeString CaptureBindings(const Vrn::CUnicodeString&) override { return {}; }
-  Vrn::CUnicodeString CaptureSites(const Vrn::CUnicodeString&) override { return {}; }
-};
-struct CNoShellOpen : Msi::CShellOpener {
-  bool Open(const Msi::CShellOpenRequest&) override {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return false;
-  }
-};
-struct CNoReinstall : Msi::CProductReinstall {
-  UINT Reinstall(const wchar_t*, DWORD) override { return ERROR_UNKNOWN_PRODUCT; }
-};
-
 // What the watchdog and the crash filter report: the call in progress.
 std::string g_action;
 std::string g_input;
@@ -125,15 +107,7 @@ void Watch(ULONGLONG limitMs) {
 }
 
 std::string LogBytes(const Vrn::CUnicodeString& path) {
-  std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read) bytes.append(buffer, read);
-  CloseHandle(file);
-  return bytes;
+  return Vrn::FileExists(path) ? TestSupport::ReadBytes(path) : std::string();
 }
 
 // What the call appended to the log must be pieces that each start with the byte-order mark,
@@ -159,30 +133,23 @@ std::string LogFault(const std::string& bytes, size_t from) {
   return {};
 }
 
-struct CSession {
-  MSIHANDLE handle = 0;
-  ~CSession() {
-    if (handle) MsiCloseHandle(handle);
-  }
-};
-
 // One call in a fresh session; returns the number of faults found (a hang or crash ends the process).
 int Call(const wchar_t* package, UINT(__stdcall* action)(MSIHANDLE), const std::vector<std::wstring>& properties,
          const std::wstring* value) {
-  CSession session;
-  if (const UINT opened = MsiOpenPackageExW(package, MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE, &session.handle)) {
+  Msi::CMsiHandle session;
+  if (const UINT opened = MsiOpenPackageExW(package, MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE, session.Put())) {
     std::printf("FAILED: %s: cannot open the package (installer error %u)\n", g_action.c_str(), opened);
     return 1;
   }
   if (value)
-    for (const std::wstring& name : properties) MsiSetPropertyW(session.handle, name.c_str(), value->c_str());
+    for (const std::wstring& name : properties) MsiSetPropertyW(session.Get(), name.c_str(), value->c_str());
   // Costed, so that feature, component and directory states exist (a hostile value may stop costing).
   for (const wchar_t* step : {L"CostInitialize", L"FileCost", L"CostFinalize"})
-    if (MsiDoActionW(session.handle, step) != ERROR_SUCCESS) break;
+    if (MsiDoActionW(session.Get(), step) != ERROR_SUCCESS) break;
   const Vrn::CUnicodeString logFile = Msi::CustomActionLog().FileName();
   const size_t logBefore = LogBytes(logFile).size();
   g_callStarted = GetTickCount64();
-  const UINT result = action(session.handle);
+  const UINT result = action(session.Get());
   g_callStarted = 0;
   int faults = 0;
   if (result != ERROR_SUCCESS && result != ERROR_INSTALL_USEREXIT && result != ERROR_INSTALL_FAILURE) {
@@ -259,13 +226,13 @@ int Sweep(int argc, wchar_t** argv) {
   TestSupport::CFakeFirewall firewall;
   Msi::CFirewallOverride noFirewall(firewall);
   TestSupport::CFakeAccountServices accounts;
-  CNoFeatureTool featureTool;
+  TestSupport::CFakeFeatureTool featureTool;
   Msi::CFeatureToolSeam::COverride noFeatureTool(featureTool);
-  CNoIis iis;
+  TestSupport::CFakeIis iis;
   Msi::CIisCommandOverride noIis(iis);
-  CNoShellOpen shell;
+  TestSupport::CFakeShellOpener shell;
   Msi::CShellOpenerOverride noShell(shell);
-  CNoReinstall reinstall;
+  TestSupport::CFakeReinstall reinstall;
   Msi::CProductReinstallOverride noReinstall(reinstall);
   MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
   MsiSetExternalUIW(AnswerInstallerMessage,
