@@ -65,11 +65,10 @@ bool HasUnicodeMark(HANDLE file) {
 Vrn::CFileHandle OpenLogFile(const Vrn::CWriteRoot& root, const Vrn::CUnicodeString& name, DWORD disposition,
                              DWORD& error) {
   try {
-    return root.OpenHandle(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition);
+    return root.OpenHandle(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition, &error);
   } catch (Vrn::CException* raw) {
-    const Vrn::CExceptionPtr failure(raw);
-    const auto* fileFailure = dynamic_cast<const Vrn::CFileException*>(raw);
-    error = fileFailure ? fileFailure->Code() : ERROR_ACCESS_DENIED;
+    const Vrn::CExceptionPtr refused(raw);
+    error = ERROR_ACCESS_DENIED;
     return {};
   }
 }
@@ -114,16 +113,22 @@ bool CCustomActionLog::OpenForAppend() {
   if (!m_root) return false;
   for (int number = 0; number <= kNumberedNames; ++number) {
     const Vrn::CUnicodeString name = NumberedName(m_fileName, number);
+    // The file is there for every append but the first.
     DWORD error = 0;
-    Vrn::CFileHandle file = OpenLogFile(*m_root, name, CREATE_NEW, error);
-    if (file) {
+    Vrn::CFileHandle file = OpenLogFile(*m_root, name, OPEN_EXISTING, error);
+    bool created = false;
+    if (!file && error == ERROR_FILE_NOT_FOUND) {
+      file = OpenLogFile(*m_root, name, CREATE_NEW, error);
+      created = file.IsValid();
+      // Another process may have made it meanwhile.
+      if (!file && error == ERROR_FILE_EXISTS) file = OpenLogFile(*m_root, name, OPEN_EXISTING, error);
+    }
+    if (!file) continue;
+    if (created) {
       DWORD written = 0;
       if (!WriteFile(file.Get(), kByteOrderMark, 2, &written, nullptr)) continue;
-    } else {
-      if (error != ERROR_FILE_EXISTS) continue;
-      file = OpenLogFile(*m_root, name, OPEN_EXISTING, error);
-      // Another program's 8-bit file is left alone.
-      if (!file || !HasUnicodeMark(file.Get())) continue;
+    } else if (!HasUnicodeMark(file.Get())) {
+      continue;  // another program's 8-bit file is left alone
     }
     m_fileName = name;
     m_file = std::move(file);

@@ -52,9 +52,11 @@ class CWriteRoot {
   // Opens a file below the root as CreateFileW with these arguments would (CREATE_NEW, CREATE_ALWAYS,
   // OPEN_EXISTING or OPEN_ALWAYS), never following a final reparse point and only where the handle's
   // final path lies below the root; CREATE_ALWAYS truncates an existing file only after those
-  // checks. A file this call created and then refused is removed again. Raises CFileException for a
-  // failed open.
-  CFileHandle OpenHandle(const CUnicodeString& path, DWORD access, DWORD share, DWORD disposition) const;
+  // checks. A file this call created and then refused is removed again. A failed open raises
+  // CFileException, or with openError gives an invalid handle and the Windows error there (for
+  // callers that try several names); a refusal always raises.
+  CFileHandle OpenHandle(const CUnicodeString& path, DWORD access, DWORD share, DWORD disposition,
+                         DWORD* openError = nullptr) const;
   // The same as a CFile opened in mode (Read is for reading, not below any root: use CFile).
   CFile OpenFile(const CUnicodeString& path, CFile::OpenMode mode) const;
   // Creates or replaces the file with the bytes.

@@ -96,8 +96,14 @@ void CWriteRoot::CheckFinalPath(HANDLE handle, const CUnicodeString& path) const
   if (final.volume != m_final.volume || !LiesBelow(final.name, m_final.name)) RaiseOutside(path, final.name, m_path);
 }
 
-CFileHandle CWriteRoot::OpenHandle(const CUnicodeString& path, DWORD access, DWORD share, DWORD disposition) const {
+CFileHandle CWriteRoot::OpenHandle(const CUnicodeString& path, DWORD access, DWORD share, DWORD disposition,
+                                   DWORD* openError) const {
   CheckNoLinks(path, false);
+  const auto failed = [&](DWORD error) {
+    if (!openError) Raise<CFileException>(error, path);
+    *openError = error;
+    return CFileHandle();
+  };
   // A new file is made with CREATE_NEW (which never follows a link) and may be removed again; an
   // existing one is opened without truncating it, which waits until it has passed the checks.
   const bool mayCreate = disposition != OPEN_EXISTING;
@@ -107,11 +113,11 @@ CFileHandle CWriteRoot::OpenHandle(const CUnicodeString& path, DWORD access, DWO
   if (mayCreate) {
     handle = Open(path, access | DELETE, share, CREATE_NEW, error);
     created = handle.IsValid();
-    if (!created && (error != ERROR_FILE_EXISTS || disposition == CREATE_NEW)) Raise<CFileException>(error, path);
+    if (!created && (error != ERROR_FILE_EXISTS || disposition == CREATE_NEW)) return failed(error);
   }
   if (!created) {
     handle = Open(path, access, share, OPEN_EXISTING, error);
-    if (!handle) Raise<CFileException>(error, path);
+    if (!handle) return failed(error);
   }
   try {
     CheckFinalPath(handle.Get(), path);
