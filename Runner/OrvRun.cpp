@@ -384,10 +384,14 @@ struct CSession {
   }
 };
 
-CUnicodeString FullPath(const CUnicodeString& path) {
-  wchar_t full[MAX_PATH * 4];
-  const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
-  return length && length < std::size(full) ? CUnicodeString(full) : path;
+// The package's absolute path; a path that has none is kept as given (and is then not found).
+CUnicodeString PackagePath(const CUnicodeString& path) {
+  try {
+    return Vrn::FullPath(path);
+  } catch (Vrn::CException* raw) {
+    const Vrn::CExceptionPtr ignored(raw);
+    return path;
+  }
 }
 
 // A private temporary folder, so that the custom-action log of this run is a file of its own.
@@ -429,7 +433,7 @@ int Run(const COptions& options) {
       reinterpret_cast<Action>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(nullptr), actionName.c_str())));
   if (!action) throw CUsageError("no action named " + actionName + " is exported by the library");
 
-  const CUnicodeString package = FullPath(options.package);
+  const CUnicodeString package = PackagePath(options.package);
   const DWORD attributes = GetFileAttributesW(package.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
     throw CUsageError("no such package file: " + options.package.ToUtf8());

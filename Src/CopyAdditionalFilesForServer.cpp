@@ -86,11 +86,15 @@ CUnicodeString ParentFolder(const CUnicodeString& folder) {
   return folder.Left(cut);
 }
 
-void CopyMatches(const CUnicodeString& sourceFolder, const CUnicodeString& pattern,
+// Copies the pattern's matches into destinationFolder, at or below rootFolder (made when there are
+// matches), where nothing is written through a link.
+void CopyMatches(const CUnicodeString& sourceFolder, const CUnicodeString& pattern, const CUnicodeString& rootFolder,
                  const CUnicodeString& destinationFolder) {
   const std::vector<CDirectoryEntry> matches = Msi::SearchFolder(sourceFolder, pattern);
-  if (!matches.empty()) Vrn::CreateDirectoryWithParents(destinationFolder);
-  for (const CDirectoryEntry& match : matches) Msi::CopyEntryKeepFolders(match, destinationFolder);
+  if (matches.empty()) return;
+  const Vrn::CWriteRoot root(rootFolder);
+  root.CreateFolder(destinationFolder);
+  for (const CDirectoryEntry& match : matches) Msi::CopyEntryKeepFolders(root, match, destinationFolder);
 }
 
 UINT CopyAdditionalFilesForServerBody(MSIHANDLE session) {
@@ -98,7 +102,7 @@ UINT CopyAdditionalFilesForServerBody(MSIHANDLE session) {
   const CUnicodeString installed = InstalledFolder(session, L"CopyAdditionalFilesForServer");
   const std::vector<CAddedFiles> rows = ReadAddedFiles(session, false);
   const CUnicodeString source = RequiredProperty(session, L"SOURCEDIR");
-  for (const CAddedFiles& row : rows) CopyMatches(source, row.pattern, installed);
+  for (const CAddedFiles& row : rows) CopyMatches(source, row.pattern, installed, installed);
   return ERROR_SUCCESS;
 }
 
@@ -107,12 +111,14 @@ UINT CopyAdditionalFilesForServer1Body(MSIHANDLE session) {
   const CUnicodeString installed = InstalledFolder(session, L"CopyAdditionalFilesForServer1");
   const std::vector<CAddedFiles> rows = ReadAddedFiles(session, false);
   const CUnicodeString source = InstallationSource(session);
+  const Vrn::CWriteRoot root(installed);
   for (const CAddedFiles& row : rows) {
     for (const CDirectoryEntry& file : Msi::SearchFolder(source, row.pattern)) {
       if (file.IsDirectory()) continue;
       const CUnicodeString destination = Vrn::JoinPath(installed, file.name);
+      root.CheckNoLinks(destination, true);
       if (Vrn::FileExists(destination)) Vrn::RemoveFile(destination);
-      Msi::CopyFileReplacing(file.fullPath, destination);
+      Msi::CopyFileReplacing(root, file.fullPath, destination);
       Msi::ClearReadOnly(destination);
     }
   }
@@ -129,13 +135,15 @@ UINT CopyWithParentPatterns(MSIHANDLE session, const wchar_t* actionName, const 
   for (const CAddedFiles& row : rows) {
     const bool parent = IsParentPattern(row.pattern);
     const CUnicodeString pattern = parent ? row.pattern.Mid(3) : row.pattern;
-    CUnicodeString destination = installed;
+    // Row targets lie below the installed folder; the ".." rule of the second variant writes into
+    // the installed folder's parent, which is then the root.
+    CUnicodeString root = installed, destination = installed;
     if (withTargets) {
       if (!row.target.IsEmpty()) destination = Vrn::JoinPath(installed, row.target);
     } else if (parent) {
-      destination = Vrn::JoinPath(installed, L"..\\");
+      root = destination = Vrn::JoinPath(installed, L"..\\");
     }
-    CopyMatches(parent ? ParentFolder(source) : source, pattern, destination);
+    CopyMatches(parent ? ParentFolder(source) : source, pattern, root, destination);
   }
   return ERROR_SUCCESS;
 }
@@ -164,10 +172,11 @@ UINT CopyFilesFromDiskToCompBody(MSIHANDLE session) {
     Msi::ReadTableColumns(database, Msi::CTableQuery<CopyFromDiskColumn>{query.c_str()},
                           {{CopyFromDiskColumn::Template, patterns}});
   });
-  if (!patterns.empty()) Vrn::CreateDirectoryWithParents(destination);
+  if (patterns.empty()) return ERROR_SUCCESS;
+  const Vrn::CWriteRoot root(destination);
   for (const CUnicodeString& pattern : patterns)
     for (const CDirectoryEntry& match : Msi::SearchFolder(source, pattern))
-      Msi::CopyEntryKeepFolders(match, destination);
+      Msi::CopyEntryKeepFolders(root, match, destination);
   return ERROR_SUCCESS;
 }
 
@@ -231,7 +240,9 @@ UINT OVCopyFileBody(MSIHANDLE session) {
   LogActionStart(L"OVCopyFile");
   const CUnicodeString source = RequiredProperty(session, L"COPY_FILE_SRC");
   const CUnicodeString destination = RequiredProperty(session, L"COPY_FILE_DST");
-  Msi::CopyFileReplacing(source, destination);
+  // The destination's own folder is the root: the file itself is never a link followed.
+  const CUnicodeString folder = Msi::PathFolderPart(destination);
+  Msi::CopyFileReplacing(Vrn::CWriteRoot(folder.IsEmpty() ? CUnicodeString(L".") : folder), source, destination);
   Msi::ClearReadOnly(destination);
   return ERROR_SUCCESS;
 }

@@ -26,7 +26,8 @@ Vrn::CUnicodeString NewestNumberedLogFolder(const Vrn::CUnicodeString& folder) {
   FILETIME newestTime{};
   for (const auto& entry : Vrn::ListDirectory(folder, L"?", Vrn::ListDirectories | Vrn::ListHidden)) {
     const wchar_t digit = entry.name.Length() == 1 ? entry.name[0] : L'0';
-    if (digit < L'1' || digit > L'9') continue;
+    // A linked subfolder could lead an elevated run's log anywhere; anyone may plant one here.
+    if (digit < L'1' || digit > L'9' || (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
     const Vrn::CUnicodeString log = Vrn::JoinPath(entry.fullPath, Vrn::CUnicodeString(kLogName) + kLogExtension);
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(log.c_str(), GetFileExInfoStandard, &data) ||
@@ -59,6 +60,19 @@ bool HasUnicodeMark(HANDLE file) {
   return got == 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF;
 }
 
+// The log file opened below the temporary folder, or an invalid handle with the reason in error when
+// it cannot be: a link or a name that leads out of the folder counts as a file that cannot be opened.
+Vrn::CFileHandle OpenLogFile(const Vrn::CWriteRoot& root, const Vrn::CUnicodeString& name, DWORD disposition,
+                             DWORD& error) {
+  try {
+    return root.OpenHandle(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition, &error);
+  } catch (Vrn::CException* raw) {
+    const Vrn::CExceptionPtr refused(raw);
+    error = ERROR_ACCESS_DENIED;
+    return {};
+  }
+}
+
 void WriteAll(HANDLE file, const void* data, size_t size, const Vrn::CUnicodeString& path) {
   DWORD written = 0;
   if (!WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) || written != size) Vrn::RaiseFileError(path);
@@ -82,6 +96,11 @@ Vrn::CUnicodeString LogTimestamp() {
 
 CCustomActionLog::CCustomActionLog(bool enabled, const Vrn::CUnicodeString& temporaryFolder) : m_enabled(enabled) {
   if (!m_enabled) return;
+  try {
+    m_root.emplace(temporaryFolder);
+  } catch (Vrn::CException* raw) {
+    Vrn::CExceptionPtr ignored(raw);  // no folder, no log; the log never fails an action
+  }
   Vrn::CUnicodeString folder = NewestNumberedLogFolder(temporaryFolder);
   if (folder.IsEmpty()) folder = temporaryFolder;
   m_fileName = Vrn::JoinPath(folder, Vrn::CUnicodeString(kLogName) + kLogExtension);
@@ -91,19 +110,25 @@ CCustomActionLog::CCustomActionLog(bool enabled, const Vrn::CUnicodeString& temp
 }
 
 bool CCustomActionLog::OpenForAppend() {
+  if (!m_root) return false;
   for (int number = 0; number <= kNumberedNames; ++number) {
     const Vrn::CUnicodeString name = NumberedName(m_fileName, number);
-    Vrn::CFileHandle file(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file) {
+    // The file is there for every append but the first.
+    DWORD error = 0;
+    Vrn::CFileHandle file = OpenLogFile(*m_root, name, OPEN_EXISTING, error);
+    bool created = false;
+    if (!file && error == ERROR_FILE_NOT_FOUND) {
+      file = OpenLogFile(*m_root, name, CREATE_NEW, error);
+      created = file.IsValid();
+      // Another process may have made it meanwhile.
+      if (!file && error == ERROR_FILE_EXISTS) file = OpenLogFile(*m_root, name, OPEN_EXISTING, error);
+    }
+    if (!file) continue;
+    if (created) {
       DWORD written = 0;
       if (!WriteFile(file.Get(), kByteOrderMark, 2, &written, nullptr)) continue;
-    } else {
-      if (GetLastError() != ERROR_FILE_EXISTS) continue;
-      file.Reset(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-      // Another program's 8-bit file is left alone.
-      if (!file || !HasUnicodeMark(file.Get())) continue;
+    } else if (!HasUnicodeMark(file.Get())) {
+      continue;  // another program's 8-bit file is left alone
     }
     m_fileName = name;
     m_file = std::move(file);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string_view>
 
 #include "Handle.h"
@@ -11,6 +12,7 @@
 #include "Setup.h"
 #include "UnicodeString.h"
 #include "VrnWindows.h"
+#include "WriteRoot.h"
 // msi.h after windows.h
 #include <msi.h>
 
@@ -25,8 +27,11 @@ Vrn::CCacheSetup<bool>& EnableMsiLogSetting();
 // whole; hidden values (HiddenValues.h) are masked in every piece.
 class CCustomActionLog {
  public:
-  // Chooses the file in the temporary folder (or its newest one-digit subfolder holding a log) and
-  // writes the header, unless `enabled` is false: then nothing is ever written.
+  // Chooses the file in the temporary folder (or its newest one-digit subfolder holding a log; a
+  // subfolder that is a link does not count) and writes the header, unless `enabled` is false: then
+  // nothing is ever written. The file is opened as a write below the temporary folder
+  // (Vrn::CWriteRoot): a name that is a link, or leads out of the folder, is passed over like a
+  // file that cannot be opened.
   CCustomActionLog(bool enabled, const Vrn::CUnicodeString& temporaryFolder);
   CCustomActionLog(const CCustomActionLog&) = delete;
   CCustomActionLog& operator=(const CCustomActionLog&) = delete;
@@ -50,6 +55,7 @@ class CCustomActionLog {
   void Append(std::wstring_view text);
 
   bool m_enabled;
+  std::optional<Vrn::CWriteRoot> m_root;  // the temporary folder; none when it cannot be made
   Vrn::CUnicodeString m_fileName;
   Vrn::CFileHandle m_file;
   std::mutex m_appendLock;  // guards the file and its name during an append

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 
 #include "CustomActionLog.h"
 #include "Errors.h"
@@ -25,12 +26,6 @@ bool BeginsWithDot(const CUnicodeString& name) noexcept { return name.StartsWith
 
 bool HasWildcard(const CUnicodeString& path) noexcept {
   return path.View().find_first_of(L"*?") != std::wstring_view::npos;
-}
-
-CUnicodeString WithoutTrailingSeparators(const CUnicodeString& path) {
-  size_t end = path.Length();
-  while (end > 0 && Vrn::IsPathSeparator(path[end - 1])) --end;
-  return path.Left(end);
 }
 
 // The text of a core-library failure, or nothing when the operation worked.
@@ -75,7 +70,7 @@ CUnicodeString NormalisedFullPath(const CUnicodeString& path) {
     longForm.ReleaseBuffer(length != 0 && length < needed ? length : 0);
     if (!longForm.IsEmpty()) full = longForm;
   }
-  CUnicodeString trimmed = WithoutTrailingSeparators(full);
+  const CUnicodeString trimmed = Vrn::WithoutTrailingSeparators(full);
   return ::PathIsRootW(Vrn::WithTrailingSeparator(trimmed).c_str()) ? Vrn::WithTrailingSeparator(trimmed) : trimmed;
 }
 
@@ -162,7 +157,7 @@ bool DeleteTreeChecked(const CUnicodeString& folder, bool clearReadOnly, const C
     }
   }
   ClearReadOnly(folder);
-  if (!exceptionName.IsEmpty() && PathNamePart(WithoutTrailingSeparators(folder)) == exceptionName) {
+  if (!exceptionName.IsEmpty() && PathNamePart(Vrn::WithoutTrailingSeparators(folder)) == exceptionName) {
     LogTextLine(L"delDir Exception:", folder);
     return locked;
   }
@@ -174,27 +169,53 @@ bool DeleteTreeChecked(const CUnicodeString& folder, bool clearReadOnly, const C
   return locked;
 }
 
-void CopyEntryInto(const CDirectoryEntry& entry, const CUnicodeString& destinationFolder, bool keepFolders) {
+void CopyEntryInto(const Vrn::CWriteRoot& root, const CDirectoryEntry& entry, const CUnicodeString& destinationFolder,
+                   bool keepFolders) {
   if (BeginsWithDot(entry.name)) return;
   const CUnicodeString destination = Vrn::JoinPath(destinationFolder, entry.name);
+  // What is removed or replaced below lies below the root, with no link on the way or in its place.
+  root.CheckNoLinks(destination, true);
   if (!entry.IsDirectory()) {
     if (Vrn::FileExists(destination)) {
       if (keepFolders) ClearReadOnly(destination);
       Vrn::RemoveFile(destination);
     }
-    CopyFileReplacing(entry.fullPath, destination);
+    CopyFileReplacing(root, entry.fullPath, destination);
     return;
   }
   if (!keepFolders && Vrn::DirectoryExists(destination)) RemoveFolderTree(destination);
-  Vrn::CreateDirectoryWithParents(destination);
+  root.CreateFolder(destination);
   for (const CDirectoryEntry& inner : SearchFolder(entry.fullPath, L"*"))
-    CopyEntryInto(inner, destination, keepFolders);
+    CopyEntryInto(root, inner, destination, keepFolders);
 }
 
-BOOL RealFileCopy(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) {
-  return ::CopyFileW(source, destination, failIfExists);
+void RealFileCopy(const Vrn::CWriteRoot& root, const CUnicodeString& source, const CUnicodeString& destination) {
+  root.CopyInto(source, destination);
 }
 std::atomic<FileCopyCall> g_fileCopy{RealFileCopy};
+
+// The Windows error of a refused copy, or none when it succeeded.
+std::optional<DWORD> TryCopy(const Vrn::CWriteRoot& root, const CUnicodeString& source,
+                             const CUnicodeString& destination) {
+  try {
+    g_fileCopy.load()(root, source, destination);
+    return std::nullopt;
+  } catch (Vrn::CFileException* raw) {
+    const Vrn::CExceptionPtr failure(raw);
+    return raw->Code();
+  }
+}
+
+// True when the file's attributes could be reset; a link still raises.
+bool ResetAttributes(const Vrn::CWriteRoot& root, const CUnicodeString& path) {
+  try {
+    root.ClearAttributes(path);
+    return true;
+  } catch (Vrn::CFileException* raw) {
+    const Vrn::CExceptionPtr failure(raw);
+    return false;
+  }
+}
 
 }  // namespace
 
@@ -244,7 +265,7 @@ std::vector<CDirectoryEntry> SearchFolder(const CUnicodeString& folder, const CU
 }
 
 std::optional<CDirectoryEntry> FindEntry(const CUnicodeString& path) {
-  const CUnicodeString trimmed = WithoutTrailingSeparators(path);
+  const CUnicodeString trimmed = Vrn::WithoutTrailingSeparators(path);
   const CUnicodeString name = PathNamePart(trimmed);
   if (name.IsEmpty() || HasWildcard(name)) return std::nullopt;
   std::vector<CDirectoryEntry> found = Vrn::ListDirectory(PathFolderPart(trimmed), name, Vrn::ListAll);
@@ -352,27 +373,25 @@ void RemoveEntryTrees(const std::vector<CDirectoryEntry>& entries) {
 
 // ---- Copies ----
 
-void CopyEntry(const CDirectoryEntry& entry, const CUnicodeString& destinationFolder) {
-  CopyEntryInto(entry, destinationFolder, false);
+void CopyEntry(const Vrn::CWriteRoot& root, const CDirectoryEntry& entry, const CUnicodeString& destinationFolder) {
+  CopyEntryInto(root, entry, destinationFolder, false);
 }
 
-void CopyEntryKeepFolders(const CDirectoryEntry& entry, const CUnicodeString& destinationFolder) {
-  CopyEntryInto(entry, destinationFolder, true);
+void CopyEntryKeepFolders(const Vrn::CWriteRoot& root, const CDirectoryEntry& entry,
+                          const CUnicodeString& destinationFolder) {
+  CopyEntryInto(root, entry, destinationFolder, true);
 }
 
-void CopyFileReplacing(const CUnicodeString& source, const CUnicodeString& destination) {
+void CopyFileReplacing(const Vrn::CWriteRoot& root, const CUnicodeString& source, const CUnicodeString& destination) {
   const bool existed = Vrn::FileExists(destination);
-  const FileCopyCall copy = g_fileCopy.load();
-  if (copy(source.c_str(), destination.c_str(), FALSE)) return;
-  DWORD code = ::GetLastError();
+  std::optional<DWORD> refused = TryCopy(root, source, destination);
   // Windows refuses to copy over a read-only or hidden file.
-  if (Vrn::FileExists(destination) && ::SetFileAttributesW(destination.c_str(), FILE_ATTRIBUTE_NORMAL)) {
-    if (copy(source.c_str(), destination.c_str(), FALSE)) return;
-    code = ::GetLastError();
-  }
+  if (refused && Vrn::FileExists(destination) && ResetAttributes(root, destination))
+    refused = TryCopy(root, source, destination);
+  if (!refused) return;
   // No half-written file where there was none.
   if (!existed) ::DeleteFileW(destination.c_str());
-  Vrn::Raise<Vrn::CFileException>(code, Vrn::FileExists(source) ? destination : source);
+  Vrn::Raise<Vrn::CFileException>(*refused, Vrn::FileExists(source) ? destination : source);
 }
 
 void ClearReadOnly(const CUnicodeString& path) {

@@ -9,6 +9,7 @@
 
 #include "Files.h"
 #include "InstallHelper.h"
+#include "WriteRoot.h"
 
 namespace Msi {
 
@@ -82,24 +83,29 @@ void RemoveEntryTree(const Vrn::CDirectoryEntry& entry);
 void RemoveEntryTrees(const std::vector<Vrn::CDirectoryEntry>& entries);
 
 // ---- Copies ----
+// Every copy writes below a root (Vrn::CWriteRoot): no link on the way is followed, and nothing is
+// removed or written through one.
 
-// Copies an entry (a search result) into destinationFolder under its own name, first deleting an
-// existing file or removing an existing folder tree; a folder's entries follow one by one. Names
-// beginning with "." are skipped. Failures raise.
-void CopyEntry(const Vrn::CDirectoryEntry& entry, const CUnicodeString& destinationFolder);
+// Copies an entry (a search result) into destinationFolder (at or below the root) under its own
+// name, first deleting an existing file or removing an existing folder tree; a folder's entries
+// follow one by one. Names beginning with "." are skipped. Failures raise.
+void CopyEntry(const Vrn::CWriteRoot& root, const Vrn::CDirectoryEntry& entry, const CUnicodeString& destinationFolder);
 // As CopyEntry, but an existing file is deleted after its read-only bit is cleared, and an existing
 // folder stays and is merged into.
-void CopyEntryKeepFolders(const Vrn::CDirectoryEntry& entry, const CUnicodeString& destinationFolder);
-// Copies a file over `destination`. When the copy is refused and the destination exists, its
-// attributes are reset and the copy is tried once more. A failed copy raises CFileException naming
-// the source and leaves no destination file behind where there was none.
-void CopyFileReplacing(const CUnicodeString& source, const CUnicodeString& destination);
+void CopyEntryKeepFolders(const Vrn::CWriteRoot& root, const Vrn::CDirectoryEntry& entry,
+                          const CUnicodeString& destinationFolder);
+// Copies a file over `destination` below the root. When the copy is refused and the destination
+// exists, its attributes are reset and the copy is tried once more. A failed copy raises
+// CFileException naming the source and leaves no destination file behind where there was none.
+void CopyFileReplacing(const Vrn::CWriteRoot& root, const CUnicodeString& source, const CUnicodeString& destination);
 // Clears the read-only bit of an existing entry (nothing for a missing one).
 void ClearReadOnly(const CUnicodeString& path);
 
-// The copy call behind CopyFileReplacing (CopyFileW). Tests replace it, for example to refuse a
-// read-only destination as Windows does (root under Wine writes through read-only).
-using FileCopyCall = BOOL (*)(const wchar_t* source, const wchar_t* destination, BOOL failIfExists);
+// The copy call behind CopyFileReplacing (CWriteRoot::CopyInto); it raises CFileException when the
+// copy is refused. Tests replace it, for example to refuse a read-only destination as Windows does
+// (root under Wine writes through read-only).
+using FileCopyCall = void (*)(const Vrn::CWriteRoot& root, const CUnicodeString& source,
+                              const CUnicodeString& destination);
 class CFileCopyOverride {
  public:
   explicit CFileCopyOverride(FileCopyCall call);

@@ -154,13 +154,13 @@ CUnicodeString UpgradeTempFolder(MSIHANDLE session, const wchar_t* logPrefix) {
 UINT CopyFilesToTempFolderBody(MSIHANDLE session) {
   LogActionStart(L"CopyFilesToTempFolder");
   const CUnicodeString tempFolder = UpgradeTempFolder(session, L"CopyFilesToTempFolder destDir=");
-  Vrn::CreateDirectoryWithParents(tempFolder);
+  const Vrn::CWriteRoot root(tempFolder);
   for (CSavedFiles& files : ReadSavedFiles(session, false)) {
     files.ApplyFileRule(true);
     if (!Vrn::DirectoryExists(files.source)) continue;
     const std::vector<CDirectoryEntry> matches = Msi::SearchFolder(files.source, files.pattern);
     LogTextLine(L"CopyFilesToTempFolder sourceDir=", files.source + L", filesTemplate=" + files.pattern);
-    for (const CDirectoryEntry& match : matches) Msi::CopyEntry(match, tempFolder);
+    for (const CDirectoryEntry& match : matches) Msi::CopyEntry(root, match, tempFolder);
   }
   return ERROR_SUCCESS;
 }
@@ -172,12 +172,11 @@ UINT CopyFilesToDestFolderBody(MSIHANDLE session) {
     files.ApplyFileRule(false);
     const std::vector<CDirectoryEntry> matches = Msi::SearchFolder(tempFolder, files.pattern);
     LogTextLine(L"CopyFilesToDestFolder destDir=", files.destination + L", filesTemplate=" + files.pattern);
-    for (const CDirectoryEntry& match : matches) {
-      // An unknown directory has no target path; its files must not land in the current folder.
-      Vrn::Check(!files.destination.IsEmpty());
-      Vrn::CreateDirectoryWithParents(files.destination);
-      Msi::CopyEntry(match, files.destination);
-    }
+    if (matches.empty()) continue;
+    // An unknown directory has no target path; its files must not land in the current folder.
+    Vrn::Check(!files.destination.IsEmpty());
+    const Vrn::CWriteRoot root(files.destination);
+    for (const CDirectoryEntry& match : matches) Msi::CopyEntry(root, match, files.destination);
   }
   return ERROR_SUCCESS;
 }

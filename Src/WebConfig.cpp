@@ -15,6 +15,7 @@
 #include "Errors.h"
 #include "Files.h"
 #include "MsiHelper.h"
+#include "WriteRoot.h"
 #include "XmlNodeTS.h"
 #include "XmlParserTS.h"
 // COM after windows.h
@@ -209,17 +210,19 @@ UINT UpdateWebConfigsPrepareBody(MSIHANDLE session) {
                application != L"..");
   // Outlives this action: Make or Copy consumes and removes it.
   const CUnicodeString saved = Vrn::CreateUniqueTempFolder(kUpgradeTempPrefix);
+  // Others may create entries in the temporary folder, in ours too: nothing is written through a link.
+  const Vrn::CWriteRoot root(saved);
   for (const CUnicodeString& application : applications) {
     const CUnicodeString source = mainFolder + L"\\" + application + L"\\" + kUpgradeConfigName;
     const CUnicodeString folder = saved + L"\\" + application;
-    Vrn::CreateDirectoryWithParents(folder);
+    root.CreateFolder(folder);
     const CUnicodeString target = Vrn::JoinPath(folder, kUpgradeConfigName);
     Log() << L"UpdateWebConfigs_Prepare: from:" << source << L" to:" << target << L"\r\n";
     if (!Vrn::FileExists(source)) {
       Log() << L"UpdateWebConfigs_Prepare not exist:" << source << L"\r\n";
       continue;
     }
-    Vrn::ReplaceFileBytes(target, Vrn::ReadFileBytes(source));
+    root.WriteBytes(target, Vrn::ReadFileBytes(source));
   }
   SetProperty(session, L"UWC_TempDir", saved);
   Log() << L"UpdateWebConfigs_Prepare" << L"\r\n\r\n";

@@ -39,13 +39,12 @@ TEST(FileOperations, GuardRefusesRootsAndSystemFolders) {
 namespace {
 
 // Windows refuses to copy over a read-only or hidden file; root under Wine does not.
-BOOL CopyRefusingProtectedDestination(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) {
-  const DWORD attributes = GetFileAttributesW(destination);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  return CopyFileW(source, destination, failIfExists);
+void CopyRefusingProtectedDestination(const Vrn::CWriteRoot& root, const CUnicodeString& source,
+                                      const CUnicodeString& destination) {
+  const DWORD attributes = GetFileAttributesW(destination.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)))
+    Vrn::Raise<Vrn::CFileException>(ERROR_ACCESS_DENIED, destination);
+  root.CopyInto(source, destination);
 }
 
 }  // namespace
@@ -57,11 +56,12 @@ TEST(FileOperations, CopyResetsARefusingDestinationAndTriesAgain) {
   WriteText(folder / L"new.txt", "new");
   WriteText(folder / L"old.txt", "old");
   SetFileAttributesW((folder / L"old.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-  EXPECT_FALSE(CatchVrn([&] { Msi::CopyFileReplacing(folder / L"new.txt", folder / L"old.txt"); }));
+  const Vrn::CWriteRoot root(folder.Path());
+  EXPECT_FALSE(CatchVrn([&] { Msi::CopyFileReplacing(root, folder / L"new.txt", folder / L"old.txt"); }));
   EXPECT_EQ(ReadBytes(folder / L"old.txt"), "new");
   // A source that is gone: the copy raises and leaves no destination behind.
-  EXPECT_TRUE(
-      CatchRaised<Vrn::CFileException>([&] { Msi::CopyFileReplacing(folder / L"gone.txt", folder / L"copy.txt"); }));
+  EXPECT_TRUE(CatchRaised<Vrn::CFileException>(
+      [&] { Msi::CopyFileReplacing(root, folder / L"gone.txt", folder / L"copy.txt"); }));
   EXPECT_FALSE(Exists(folder / L"copy.txt"));
 }
 
@@ -74,7 +74,7 @@ TEST(FileOperations, CopiesAndRemovesUnicodeNamesAndLongPaths) {
   WriteText(deep + L"\\\u0444\u0430\u0439\u043b.txt", "deep");
   const std::vector<Vrn::CDirectoryEntry> entries = Msi::SearchFolder(source.Path(), L"*");
   ASSERT_EQ(entries.size(), 1u);
-  Msi::CopyEntry(entries[0], destination.Path());
+  Msi::CopyEntry(Vrn::CWriteRoot(destination.Path()), entries[0], destination.Path());
   const CUnicodeString copied = destination.Path() + deep.Mid(source.Path().Length());
   EXPECT_EQ(ReadBytes(copied + L"\\\u0444\u0430\u0439\u043b.txt"), "deep");
   Msi::RemoveEntryTrees(Msi::SearchFolder(destination.Path(), L"*"));

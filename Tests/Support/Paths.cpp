@@ -133,4 +133,40 @@ std::string Utf16(std::wstring_view text) {
   return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
+namespace {
+
+// The Unix path of a Windows path in this prefix (Wine's kernel32 converts it).
+std::string UnixPath(const Vrn::CUnicodeString& path) {
+  using Convert = char*(__cdecl*)(const wchar_t*);
+  const auto convert = reinterpret_cast<Convert>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* unix = convert ? convert(path.c_str()) : nullptr;
+  if (!unix) throw std::runtime_error("no Unix path for " + path.ToUtf8());
+  std::string result(unix);
+  HeapFree(GetProcessHeap(), 0, unix);
+  return result;
+}
+
+}  // namespace
+
+void PlantLink(const Vrn::CUnicodeString& link, const Vrn::CUnicodeString& target) {
+  const Vrn::CUnicodeString command = L"start.exe /wait /unix /bin/ln -s \"" +
+                                      Vrn::CUnicodeString::FromUtf8(UnixPath(target)) + L"\" \"" +
+                                      Vrn::CUnicodeString::FromUtf8(UnixPath(link)) + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  std::wstring line = command.ToStdString();
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &process))
+    throw std::runtime_error("cannot start ln for " + link.ToUtf8());
+  const Vrn::CKernelHandle owned(process.hProcess), thread(process.hThread);
+  WaitForSingleObject(process.hProcess, 30000);
+  // start.exe does not wait for a Unix program: the link appears a little later.
+  for (int waited = 0; GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; waited += 10) {
+    if (waited >= 30000) throw std::runtime_error("no link planted at " + link.ToUtf8());
+    Sleep(10);
+  }
+}
+
 }  // namespace TestSupport

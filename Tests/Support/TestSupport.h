@@ -73,6 +73,12 @@ void SetRegistryValue(HKEY root, const Vrn::CUnicodeString& key, const Vrn::CUni
 // The UTF-16 bytes of a text (no terminator).
 std::string Utf16(std::wstring_view text);
 
+// Makes link a Unix symbolic link to target, an existing file or folder the test made (both Windows
+// paths in this prefix). Wine shows a link to a folder as a reparse point and follows it like a
+// junction; a link to a file looks like the file. CreateSymbolicLinkW makes nothing under Wine 8, so
+// /bin/ln makes it, started through Wine's start.exe.
+void PlantLink(const Vrn::CUnicodeString& link, const Vrn::CUnicodeString& target);
+
 // Whole-file reads for assertions.
 std::string ReadBytes(const Vrn::CUnicodeString& path);
 void WriteBytes(const Vrn::CUnicodeString& path, const std::string& bytes);

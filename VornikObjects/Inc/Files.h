@@ -25,6 +25,8 @@ class CFile {
   CFile() = default;
   // Opens at once; failures raise CFileException naming the path.
   CFile(const CUnicodeString& path, OpenMode mode);
+  // Takes a handle opened elsewhere (see CWriteRoot), named by path in failures.
+  CFile(CFileHandle handle, const CUnicodeString& path) : m_handle(std::move(handle)), m_path(path) {}
   CFile(CFile&&) noexcept = default;
   CFile& operator=(CFile&&) noexcept = default;
 
@@ -121,6 +123,11 @@ CUnicodeString JoinPath(const CUnicodeString& first, const CUnicodeString& secon
 inline bool IsPathSeparator(wchar_t ch) noexcept { return ch == L'\\' || ch == L'/'; }
 // Adds a trailing backslash when missing (an empty path stays empty).
 CUnicodeString WithTrailingSeparator(const CUnicodeString& path);
+// Drops trailing separators, but never the root's own ("C:\" stays).
+CUnicodeString WithoutTrailingSeparators(const CUnicodeString& path);
+// The absolute path (GetFullPathNameW: "." and ".." steps resolved, "/" turned into "\"); raises
+// CFileException naming the path when it has none.
+CUnicodeString FullPath(const CUnicodeString& path);
 
 // ---- Configuration-file rewrites ----
 

@@ -68,13 +68,6 @@ size_t RootLength(std::wstring_view path) noexcept {
   return !path.empty() && IsPathSeparator(path[0]) ? 1 : 0;
 }
 
-CUnicodeString WithoutTrailingSeparators(const CUnicodeString& path) {
-  const size_t root = RootLength(path);
-  size_t end = path.Length();
-  while (end > root && IsPathSeparator(path[end - 1])) --end;
-  return path.Left(end);
-}
-
 bool ComesBefore(const CDirectoryEntry& a, const CDirectoryEntry& b) noexcept {
   return CompareStringOrdinal(a.fullPath.c_str(), static_cast<int>(a.fullPath.Length()), b.fullPath.c_str(),
                               static_cast<int>(b.fullPath.Length()), TRUE) == CSTR_LESS_THAN;
@@ -462,6 +455,23 @@ CUnicodeString JoinPath(const CUnicodeString& first, const CUnicodeString& secon
   size_t start = 0;
   while (start < second.Length() && IsPathSeparator(second[start])) ++start;
   return first.Left(end) + L"\\" + second.Mid(start);
+}
+
+CUnicodeString WithoutTrailingSeparators(const CUnicodeString& path) {
+  const size_t root = RootLength(path);
+  size_t end = path.Length();
+  while (end > root && IsPathSeparator(path[end - 1])) --end;
+  return path.Left(end);
+}
+
+CUnicodeString FullPath(const CUnicodeString& path) {
+  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) RaiseFileError(path);
+  CUnicodeString full;
+  const DWORD length = GetFullPathNameW(path.c_str(), needed, full.GetBuffer(needed), nullptr);
+  if (length == 0 || length >= needed) RaiseFileError(path);
+  full.ReleaseBuffer(length);
+  return full;
 }
 
 CUnicodeString WithTrailingSeparator(const CUnicodeString& path) {

@@ -90,16 +90,19 @@ void Discard(const std::exception_ptr& failure) {
 // AnyTargetExists) and that do not collide (see TargetsCollide).
 class CFolderExtraction {
  public:
-  CFolderExtraction(CZipArchiveContext& context, const std::vector<CExtractionItem>& items, unsigned threads)
+  CFolderExtraction(CZipArchiveContext& context, const Vrn::CWriteRoot& root, const std::vector<CExtractionItem>& items,
+                    unsigned threads)
       : m_context(context),
+        m_root(root),
         m_items(items),
         m_threads(threads),
         m_order(HandOutOrder(items, threads)),
         m_created(items.size(), 0) {}
 
   void Run() {
-    // Everything the threads share (the items, the hand-out order, the readers and buffers) is
-    // complete before the first of them starts; a lack of readers or buffers fails cleanly.
+    // Everything the threads share (the root, the items, the hand-out order, the readers and
+    // buffers) is complete before the first of them starts; a lack of readers or buffers fails
+    // cleanly.
     std::vector<std::unique_ptr<CZipArchiveContext>> readers;
     std::vector<std::unique_ptr<CZipArchiveExtractor>> extractors;
     extractors.push_back(std::make_unique<CZipArchiveExtractor>(m_context));
@@ -157,7 +160,7 @@ class CFolderExtraction {
     if (item.entry->IsFolder()) return;
     const uint64_t dataOffset = extractor.Prepare(*item.entry);
     m_created[index] = 1;
-    extractor.Write(*item.entry, dataOffset, item.target);
+    extractor.Write(*item.entry, dataOffset, m_root, item.target);
   }
 
   // Each folder is made (with its parents) once per extraction. The ones missing before are noted
@@ -168,7 +171,7 @@ class CFolderExtraction {
     for (Vrn::CUnicodeString missing = folder; !missing.IsEmpty() && !Vrn::DirectoryExists(missing);
          missing = ParentFolder(missing))
       m_madeFolders.push_back(missing);
-    Vrn::CreateDirectoryWithParents(folder);
+    m_root.CreateFolder(folder);
     m_folders.insert(folder.ToStdString());
   }
 
@@ -203,6 +206,7 @@ class CFolderExtraction {
   }
 
   CZipArchiveContext& m_context;
+  const Vrn::CWriteRoot& m_root;
   const std::vector<CExtractionItem>& m_items;
   const unsigned m_threads;
   // The order in which the items are handed out (indices into m_items); fixed before any thread starts.
@@ -255,8 +259,9 @@ void CZipArchive::Extract(const Vrn::CUnicodeString& entryPath, const Vrn::CUnic
     const CZipEntry* entry = m_contents.Find(path);
     if (entry == nullptr) context.Fail(CZipArchiveException::FileNotFound, path, {});
     const Vrn::CUnicodeString target = TargetPath(destination, entry->name, context.ArchiveName(), entry->name);
-    Vrn::CreateDirectoryWithParents(entry->IsFolder() ? target : ParentFolder(target));
-    CZipArchiveExtractor(context).Extract(*entry, target);
+    const Vrn::CWriteRoot root(destination);
+    root.CreateFolder(entry->IsFolder() ? target : ParentFolder(target));
+    CZipArchiveExtractor(context).Extract(*entry, root, target);
     return;
   }
 
@@ -276,7 +281,8 @@ void CZipArchive::Extract(const Vrn::CUnicodeString& entryPath, const Vrn::CUnic
                          : std::clamp(std::thread::hardware_concurrency(), 1u, kMaxExtractionThreads);
   if (threads > 1 && (items.size() < 2 || TargetsCollide(items, destination) || AnyTargetExists(items, destination)))
     threads = 1;
-  CFolderExtraction(context, items, threads).Run();
+  const Vrn::CWriteRoot root(destination);
+  CFolderExtraction(context, root, items, threads).Run();
 }
 
 }  // namespace Zlib

@@ -138,8 +138,9 @@ uint64_t CZipArchiveExtractor::Prepare(const CZipEntry& entry) {
   return LocateData(entry);
 }
 
-void CZipArchiveExtractor::Write(const CZipEntry& entry, uint64_t dataOffset, const Vrn::CUnicodeString& targetPath) {
-  Vrn::CFile file(targetPath, Vrn::CFile::OpenMode::CreateAlways);
+void CZipArchiveExtractor::Write(const CZipEntry& entry, uint64_t dataOffset, const Vrn::CWriteRoot& root,
+                                 const Vrn::CUnicodeString& targetPath) {
+  Vrn::CFile file = root.OpenFile(targetPath, Vrn::CFile::OpenMode::CreateAlways);
   uint32_t crc = 0;
   if (entry.uncompressedSize != 0)
     crc = entry.method == kMethodStored ? CopyStored(entry, dataOffset, file) : Inflate(entry, dataOffset, file);
@@ -147,12 +148,13 @@ void CZipArchiveExtractor::Write(const CZipEntry& entry, uint64_t dataOffset, co
   SetTimeAndAttributes(entry, file);
 }
 
-void CZipArchiveExtractor::Extract(const CZipEntry& entry, const Vrn::CUnicodeString& targetPath) {
+void CZipArchiveExtractor::Extract(const CZipEntry& entry, const Vrn::CWriteRoot& root,
+                                   const Vrn::CUnicodeString& targetPath) {
   if (entry.IsFolder()) {
-    Vrn::CreateDirectoryWithParents(targetPath);
+    root.CreateFolder(targetPath);
     return;
   }
-  Write(entry, Prepare(entry), targetPath);
+  Write(entry, Prepare(entry), root, targetPath);
 }
 
 }  // namespace Zlib

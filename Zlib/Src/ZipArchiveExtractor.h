@@ -7,6 +7,7 @@
 
 #include "Files.h"
 #include "MemoryBuffer.h"
+#include "WriteRoot.h"
 #include "ZipArchiveContents.h"
 #include "ZipArchiveContext.h"
 
@@ -18,18 +19,20 @@ class CZipArchiveExtractor {
   // the entries extracted.
   explicit CZipArchiveExtractor(CZipArchiveContext& context);
 
-  // Writes entry to targetPath, whose parent folder must exist; a folder entry creates the folder
-  // (with parents). Refusals before the file is created: EncryptionUnsupported,
+  // Writes entry to targetPath below root, whose parent folder must exist; a folder entry creates
+  // the folder (with parents). Refusals before the file is created: EncryptionUnsupported,
   // CompressionUnsupported (methods other than stored and deflated), Corrupted (local header or
-  // data outside the entry's room), ExtractionFailed (stored sizes differ). After it is created:
+  // data outside the entry's room), ExtractionFailed (stored sizes differ). The file is made
+  // through root (see Vrn::CWriteRoot: a link on the way is refused). After it is created:
   // ERR_ZLIB_STREAM_CORRUPTED, ExtractionFailed (data ends early, more or less output than
   // declared, CRC-32 mismatch) and file errors; the partly written file is then left in place.
-  void Extract(const CZipEntry& entry, const Vrn::CUnicodeString& targetPath);
+  void Extract(const CZipEntry& entry, const Vrn::CWriteRoot& root, const Vrn::CUnicodeString& targetPath);
 
   // The two halves of Extract for a file entry: Prepare makes every refusal that comes before the
   // file is created and returns the offset of the entry's data; Write creates the file and fills it.
   uint64_t Prepare(const CZipEntry& entry);
-  void Write(const CZipEntry& entry, uint64_t dataOffset, const Vrn::CUnicodeString& targetPath);
+  void Write(const CZipEntry& entry, uint64_t dataOffset, const Vrn::CWriteRoot& root,
+             const Vrn::CUnicodeString& targetPath);
 
  private:
   // Offset of the entry's data, after checking its local header and room.

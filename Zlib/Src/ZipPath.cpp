@@ -52,16 +52,6 @@ bool IsLegalRelativePath(std::wstring_view path) noexcept {
   }
 }
 
-Vrn::CUnicodeString FullPath(const Vrn::CUnicodeString& path) {
-  const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) Vrn::RaiseFileError(path);
-  Vrn::CUnicodeString full;
-  const DWORD length = ::GetFullPathNameW(path.c_str(), needed, full.GetBuffer(needed), nullptr);
-  if (length == 0 || length >= needed) Vrn::RaiseFileError(path);
-  full.ReleaseBuffer(length);
-  return full;
-}
-
 }  // namespace
 
 Vrn::CUnicodeString NormalizeEntryPath(std::wstring_view path, const Vrn::CUnicodeString& archiveName,
@@ -91,8 +81,8 @@ Vrn::CUnicodeString TargetPath(const Vrn::CUnicodeString& destination, std::wstr
   local.Replace(L"/", L"\\");
   const Vrn::CUnicodeString target = Vrn::JoinPath(destination, local);
 
-  const Vrn::CUnicodeString root = Vrn::WithTrailingSeparator(FullPath(destination));
-  const Vrn::CUnicodeString full = FullPath(target);
+  const Vrn::CUnicodeString root = Vrn::WithTrailingSeparator(Vrn::FullPath(destination));
+  const Vrn::CUnicodeString full = Vrn::FullPath(target);
   if (full.Length() <= root.Length() || !Vrn::CUnicodeString(full.Left(root.Length())).EqualsNoCase(root))
     RaiseZipError(CZipArchiveException::IllegalPath, archiveName, entryName, L"Target lies outside the destination");
   return target;
