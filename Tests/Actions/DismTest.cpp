@@ -127,6 +127,6 @@ TIMED_CHILD_TEST(DismRun, RunsAndTimesOut, 120000) {
               {"DISM_Run", {{L"DISM_RUN_CMD", TestChildCommand(L"print=ok exit=5")}}},
               {"DISM_RunExt"},  // empty seconds: the default limit
               {"DISM_RunExt", L"DISM_RUN_CMD_SECONDS=-1", L"", 1603},
-              {"DISM_RunExt", L"DISM_RUN_CMD=" + TestChildCommand(L"sleep=600000") + L"|DISM_RUN_CMD_SECONDS=1", L"",
+              {"DISM_RunExt", L"DISM_RUN_CMD=" + TestChildCommand(L"sleep=60000") + L"|DISM_RUN_CMD_SECONDS=1", L"",
                NotCounted(1603), CBox{L"The tool did not finish.", MB_ICONINFORMATION}}});
 }

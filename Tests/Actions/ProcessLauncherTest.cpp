@@ -89,7 +89,7 @@ TIMED_CHILD_TEST(ProcessLauncherReal, CapturedRuns, 180000) {
   EXPECT_TRUE(Vrn::ListDirectory(temp.Path(), L"out*.tmp").empty());
 
   // The timed run keeps its file; a child over time is ended with everything it started.
-  EXPECT_FALSE(RunCommandTimed(TestChildCommand(L"print=waiting sleep=600000"), 1));
+  EXPECT_FALSE(RunCommandTimed(TestChildCommand(L"print=waiting sleep=60000"), 1));
   const std::vector<Vrn::CDirectoryEntry> kept = Vrn::ListDirectory(temp.Path(), L"Orvant-DISM-out-*.log");
   ASSERT_EQ(kept.size(), 2u);
   EXPECT_TRUE(ReadBytes(kept[0].fullPath) == "done" || ReadBytes(kept[1].fullPath) == "done");
