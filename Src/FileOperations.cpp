@@ -11,6 +11,7 @@
 
 #include "CustomActionLog.h"
 #include "Errors.h"
+#include "TextLimits.h"
 
 namespace Msi {
 
@@ -54,15 +55,24 @@ void LogCannotRemove(const CUnicodeString& path, const CUnicodeString& failure) 
   LogTextLine(L"Cannot remove: ", failure);
 }
 
+// PathIsRootW takes at most MAX_PATH; a longer path is no root.
+bool IsRoot(const CUnicodeString& path) {
+  return Vrn::FitsLimit(path, Vrn::kShortPathLimit) && ::PathIsRootW(path.c_str());
+}
+
 // A full path, with its long form when the entry exists, and without trailing separators except
 // those of a root.
 CUnicodeString NormalisedFullPath(const CUnicodeString& path) {
   CUnicodeString full;
-  DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  DWORD needed = ::GetFullPathNameW(Vrn::Checked(path, Vrn::kPathLimit), 0, nullptr, nullptr);
   Vrn::CheckLastError(needed != 0);
   DWORD length = ::GetFullPathNameW(path.c_str(), needed, full.GetBuffer(needed), nullptr);
   Vrn::CheckLastError(length != 0 && length < needed);
   full.ReleaseBuffer(length);
+  // GetLongPathNameW takes at most MAX_PATH without the "\\?\" prefix (Wine's overflows its stack on
+  // a longer name). A longer full path is no root, and its long form is no shorter, so it never
+  // equals a protected folder either: it is kept as it is.
+  if (!Vrn::FitsLimit(full, Vrn::kShortPathLimit)) return Vrn::WithoutTrailingSeparators(full);
   CUnicodeString longForm;
   needed = ::GetLongPathNameW(full.c_str(), nullptr, 0);
   if (needed != 0) {
@@ -71,7 +81,7 @@ CUnicodeString NormalisedFullPath(const CUnicodeString& path) {
     if (!longForm.IsEmpty()) full = longForm;
   }
   const CUnicodeString trimmed = Vrn::WithoutTrailingSeparators(full);
-  return ::PathIsRootW(Vrn::WithTrailingSeparator(trimmed).c_str()) ? Vrn::WithTrailingSeparator(trimmed) : trimmed;
+  return IsRoot(Vrn::WithTrailingSeparator(trimmed)) ? Vrn::WithTrailingSeparator(trimmed) : trimmed;
 }
 
 // The folders no tree removal may start at: Windows, system and Program Files.
@@ -285,7 +295,7 @@ void CheckRemovableTree(const CUnicodeString& folder) {
   bool removable = !folder.Trimmed().IsEmpty();
   if (removable) {
     const CUnicodeString full = NormalisedFullPath(folder);
-    removable = !::PathIsRootW(full.c_str()) &&
+    removable = !IsRoot(full) &&
                 std::none_of(protectedFolders.begin(), protectedFolders.end(),
                              [&](const CUnicodeString& guarded) { return full.EqualsNoCase(guarded); });
   }
@@ -383,6 +393,7 @@ void CopyEntryKeepFolders(const Vrn::CWriteRoot& root, const CDirectoryEntry& en
 }
 
 void CopyFileReplacing(const Vrn::CWriteRoot& root, const CUnicodeString& source, const CUnicodeString& destination) {
+  Vrn::CheckLength(source, Vrn::kPathLimit);
   const bool existed = Vrn::FileExists(destination);
   std::optional<DWORD> refused = TryCopy(root, source, destination);
   // Windows refuses to copy over a read-only or hidden file.
@@ -395,7 +406,7 @@ void CopyFileReplacing(const Vrn::CWriteRoot& root, const CUnicodeString& source
 }
 
 void ClearReadOnly(const CUnicodeString& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(Vrn::Checked(path, Vrn::kPathLimit));
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) return;
   constexpr DWORD kSettable = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_TEMPORARY;
