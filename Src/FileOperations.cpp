@@ -60,8 +60,16 @@ bool IsRoot(const CUnicodeString& path) {
   return Vrn::FitsLimit(path, Vrn::kShortPathLimit) && ::PathIsRootW(path.c_str());
 }
 
-// A full path, with its long form when the entry exists, and without trailing separators except
-// those of a root.
+// The path without the prefix of the Win32 file or device namespace: "\\?\C:\x" and "\\.\C:\x"
+// name C:\x, "\\?\UNC\server\share" names \\server\share.
+CUnicodeString WithoutNamespacePrefix(const CUnicodeString& path) {
+  if (path.View().starts_with(L"\\\\?\\UNC\\")) return L"\\\\" + path.Mid(8);
+  if (path.View().starts_with(L"\\\\?\\") || path.View().starts_with(L"\\\\.\\")) return path.Mid(4);
+  return path;
+}
+
+// A full path, without the namespace prefix, with its long form when the entry exists, and without
+// trailing separators except those of a root.
 CUnicodeString NormalisedFullPath(const CUnicodeString& path) {
   CUnicodeString full;
   DWORD needed = ::GetFullPathNameW(Vrn::Checked(path, Vrn::kPathLimit), 0, nullptr, nullptr);
@@ -69,6 +77,7 @@ CUnicodeString NormalisedFullPath(const CUnicodeString& path) {
   DWORD length = ::GetFullPathNameW(path.c_str(), needed, full.GetBuffer(needed), nullptr);
   Vrn::CheckLastError(length != 0 && length < needed);
   full.ReleaseBuffer(length);
+  full = WithoutNamespacePrefix(full);
   // GetLongPathNameW takes at most MAX_PATH without the "\\?\" prefix (Wine's overflows its stack on
   // a longer name). A longer full path is no root, and its long form is no shorter, so it never
   // equals a protected folder either: it is kept as it is.
@@ -97,13 +106,6 @@ std::vector<CUnicodeString> ProtectedFolders() {
 
 bool IsExcluded(const CUnicodeString& name, const std::vector<CUnicodeString>& exclusions) {
   return std::find(exclusions.begin(), exclusions.end(), name) != exclusions.end();
-}
-
-// Removes a folder with everything in it; a linked folder loses only its link.
-void RemoveFolderTree(const CUnicodeString& folder) {
-  CheckRemovableTree(folder);
-  const std::optional<CDirectoryEntry> entry = FindEntry(folder);
-  Vrn::RemoveFolder(folder, !(entry && IsLinkedFolder(*entry)));
 }
 
 bool RemovePathChecked(const CUnicodeString& path, const std::vector<CUnicodeString>& exclusions, CRemovalRun& run) {
@@ -294,8 +296,9 @@ void CheckRemovableTree(const CUnicodeString& folder) {
   static const std::vector<CUnicodeString> protectedFolders = ProtectedFolders();
   bool removable = !folder.Trimmed().IsEmpty();
   if (removable) {
+    // A path of separators only ("\\\\") has no full form, and its listing is the drive's root.
     const CUnicodeString full = NormalisedFullPath(folder);
-    removable = !IsRoot(full) &&
+    removable = !full.IsEmpty() && !IsRoot(full) &&
                 std::none_of(protectedFolders.begin(), protectedFolders.end(),
                              [&](const CUnicodeString& guarded) { return full.EqualsNoCase(guarded); });
   }
@@ -306,6 +309,12 @@ void CheckRemovableTree(const CUnicodeString& folder) {
 }
 
 // ---- Removal ----
+
+void RemoveFolderTree(const CUnicodeString& folder) {
+  CheckRemovableTree(folder);
+  const std::optional<CDirectoryEntry> entry = FindEntry(folder);
+  Vrn::RemoveFolder(folder, !(entry && IsLinkedFolder(*entry)));
+}
 
 CRemovalRun::CRemovalRun(MSIHANDLE session, bool ask) {
   if (ask) messages.emplace(session);
