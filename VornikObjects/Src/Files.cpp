@@ -466,7 +466,7 @@ CUnicodeString WithoutTrailingSeparators(const CUnicodeString& path) {
 }
 
 CUnicodeString FullPath(const CUnicodeString& path) {
-  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  const DWORD needed = GetFullPathNameW(Checked(path, kPathLimit), 0, nullptr, nullptr);
   if (needed == 0) RaiseFileError(path);
   CUnicodeString full;
   const DWORD length = GetFullPathNameW(path.c_str(), needed, full.GetBuffer(needed), nullptr);
