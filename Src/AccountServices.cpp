@@ -8,6 +8,7 @@
 #include <memory>
 #include "Errors.h"
 #include "Handle.h"
+#include "TextLimits.h"
 
 namespace Accounts {
 
@@ -61,6 +62,9 @@ CServiceControl& ServiceControl() { return ActiveService<CServiceControl>(); }
 
 void CLogonService::LogonAsService(const CUnicodeString& user, const CUnicodeString& domain,
                                    const CUnicodeString& password) {
+  Vrn::CheckLength(user, Vrn::kAccountNameLimit);
+  Vrn::CheckLength(domain, Vrn::kDomainNameLimit);
+  Vrn::CheckLength(password, Vrn::kPasswordLimit);
   Vrn::CKernelHandle token;
   if (!::LogonUserW(user.c_str(), domain.c_str(), password.c_str(), LOGON32_LOGON_SERVICE, LOGON32_PROVIDER_DEFAULT,
                     token.Put()))

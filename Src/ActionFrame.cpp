@@ -11,6 +11,7 @@
 #include "Messages.h"
 #include "RegistryKey.h"
 #include "Setup.h"
+#include "TextLimits.h"
 
 namespace Msi {
 
@@ -56,6 +57,8 @@ UINT RunFramed(MSIHANDLE session, ActionBody body) {
     const CCallSession callSession(session);
     CHandlerAttachment attachment(LogMessageHandler(), logEnabled);
     Vrn::RegisterMessageModule(Vrn::LibraryModule());
+    // What the values of this call came from is noted while it runs (TextLimits.h), never longer.
+    Vrn::ForgetValueSources();
     try {
       result = body(session);
     } catch (Vrn::CException* raw) {
@@ -75,6 +78,7 @@ UINT RunFramed(MSIHANDLE session, ActionBody body) {
       result = ERROR_INSTALL_FAILURE;
       IncrementInstallationCounter();
     }
+    Vrn::ForgetValueSources();
     CustomActionLog().Close();
     Vrn::Stop();
   }

@@ -13,6 +13,7 @@
 #include "Files.h"
 #include "MsiHelper.h"
 #include "RegistryKey.h"
+#include "TextLimits.h"
 
 namespace Msi {
 
@@ -92,9 +93,12 @@ UINT IsServerBody(MSIHANDLE session) {
 UINT GetIisRootFolderBody(MSIHANDLE session) {
   LogActionName(L"GetIISROOTFOLDER");
   const CUnicodeString stored = ReadRegistryString(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\InetStp", L"PathWWWRoot");
+  // "The size of the lpSrc and lpDst buffers is limited to 32K."
   constexpr DWORD kExpandedChars = 32767;
+  constexpr Vrn::CTextLimit kExpandLimit{L"a text with environment variables", kExpandedChars - 1};
   CUnicodeString expanded;
-  const DWORD needed = ::ExpandEnvironmentStringsW(stored.c_str(), expanded.GetBuffer(kExpandedChars), kExpandedChars);
+  const DWORD needed = ::ExpandEnvironmentStringsW(Vrn::Checked(stored, kExpandLimit),
+                                                   expanded.GetBuffer(kExpandedChars), kExpandedChars);
   expanded.ReleaseBuffer(needed == 0 || needed > kExpandedChars ? 0 : CUnicodeString::npos);
   Msi::CustomActionLog() << L"GetIISROOTFOLDER : " << expanded << L"\r\n";
   Msi::SetProperty(session, L"IISROOTFOLDER", expanded);

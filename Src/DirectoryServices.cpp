@@ -4,6 +4,7 @@
 
 #include <set>
 #include "Errors.h"
+#include "TextLimits.h"
 // COM and automation before the directory headers (the build defines WIN32_LEAN_AND_MEAN)
 #include <ole2.h>
 // then the directory headers
@@ -124,6 +125,7 @@ CDirectory& Directory() { return ActiveService<CDirectory>(); }
 CObjectPicker& ObjectPicker() { return ActiveService<CObjectPicker>(); }
 
 bool CDirectory::TranslatesNt4Name(const CUnicodeString& login) {
+  Vrn::CheckAccountName(login);
   CComRef<IADsNameTranslate> translator;
   if (FAILED(::CoCreateInstance(kClsidNameTranslate, nullptr, CLSCTX_INPROC_SERVER, kIidNameTranslate,
                                 translator.PutVoid())))
@@ -172,6 +174,8 @@ std::vector<CDirectoryObject> CDirectory::GroupMembers(const CUnicodeString& gro
 
 bool CDirectory::BindsWithCredentials(const CUnicodeString& path, const CUnicodeString& login,
                                       const CUnicodeString& password) {
+  Vrn::CheckAccountName(login);
+  Vrn::CheckLength(password, Vrn::kPasswordLimit);
   static const auto openObject = Export<AdsOpenObjectFunction>(L"activeds.dll", "ADsOpenObject");
   CComRef<IADs> object;
   return openObject && SUCCEEDED(openObject(path.c_str(), login.c_str(), password.c_str(), ADS_SECURE_AUTHENTICATION,

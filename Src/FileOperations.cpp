@@ -11,6 +11,7 @@
 
 #include "CustomActionLog.h"
 #include "Errors.h"
+#include "TextLimits.h"
 
 namespace Msi {
 
@@ -54,15 +55,33 @@ void LogCannotRemove(const CUnicodeString& path, const CUnicodeString& failure) 
   LogTextLine(L"Cannot remove: ", failure);
 }
 
-// A full path, with its long form when the entry exists, and without trailing separators except
-// those of a root.
+// PathIsRootW takes at most MAX_PATH; a longer path is no root.
+bool IsRoot(const CUnicodeString& path) {
+  return Vrn::FitsLimit(path, Vrn::kShortPathLimit) && ::PathIsRootW(path.c_str());
+}
+
+// The path without the prefix of the Win32 file or device namespace: "\\?\C:\x" and "\\.\C:\x"
+// name C:\x, "\\?\UNC\server\share" names \\server\share.
+CUnicodeString WithoutNamespacePrefix(const CUnicodeString& path) {
+  if (path.View().starts_with(L"\\\\?\\UNC\\")) return L"\\\\" + path.Mid(8);
+  if (path.View().starts_with(L"\\\\?\\") || path.View().starts_with(L"\\\\.\\")) return path.Mid(4);
+  return path;
+}
+
+// A full path, without the namespace prefix, with its long form when the entry exists, and without
+// trailing separators except those of a root.
 CUnicodeString NormalisedFullPath(const CUnicodeString& path) {
   CUnicodeString full;
-  DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  DWORD needed = ::GetFullPathNameW(Vrn::Checked(path, Vrn::kPathLimit), 0, nullptr, nullptr);
   Vrn::CheckLastError(needed != 0);
   DWORD length = ::GetFullPathNameW(path.c_str(), needed, full.GetBuffer(needed), nullptr);
   Vrn::CheckLastError(length != 0 && length < needed);
   full.ReleaseBuffer(length);
+  full = WithoutNamespacePrefix(full);
+  // GetLongPathNameW takes at most MAX_PATH without the "\\?\" prefix (Wine's overflows its stack on
+  // a longer name). A longer full path is no root, and its long form is no shorter, so it never
+  // equals a protected folder either: it is kept as it is.
+  if (!Vrn::FitsLimit(full, Vrn::kShortPathLimit)) return Vrn::WithoutTrailingSeparators(full);
   CUnicodeString longForm;
   needed = ::GetLongPathNameW(full.c_str(), nullptr, 0);
   if (needed != 0) {
@@ -71,7 +90,7 @@ CUnicodeString NormalisedFullPath(const CUnicodeString& path) {
     if (!longForm.IsEmpty()) full = longForm;
   }
   const CUnicodeString trimmed = Vrn::WithoutTrailingSeparators(full);
-  return ::PathIsRootW(Vrn::WithTrailingSeparator(trimmed).c_str()) ? Vrn::WithTrailingSeparator(trimmed) : trimmed;
+  return IsRoot(Vrn::WithTrailingSeparator(trimmed)) ? Vrn::WithTrailingSeparator(trimmed) : trimmed;
 }
 
 // The folders no tree removal may start at: Windows, system and Program Files.
@@ -87,13 +106,6 @@ std::vector<CUnicodeString> ProtectedFolders() {
 
 bool IsExcluded(const CUnicodeString& name, const std::vector<CUnicodeString>& exclusions) {
   return std::find(exclusions.begin(), exclusions.end(), name) != exclusions.end();
-}
-
-// Removes a folder with everything in it; a linked folder loses only its link.
-void RemoveFolderTree(const CUnicodeString& folder) {
-  CheckRemovableTree(folder);
-  const std::optional<CDirectoryEntry> entry = FindEntry(folder);
-  Vrn::RemoveFolder(folder, !(entry && IsLinkedFolder(*entry)));
 }
 
 bool RemovePathChecked(const CUnicodeString& path, const std::vector<CUnicodeString>& exclusions, CRemovalRun& run) {
@@ -284,8 +296,9 @@ void CheckRemovableTree(const CUnicodeString& folder) {
   static const std::vector<CUnicodeString> protectedFolders = ProtectedFolders();
   bool removable = !folder.Trimmed().IsEmpty();
   if (removable) {
+    // A path of separators only ("\\\\") has no full form, and its listing is the drive's root.
     const CUnicodeString full = NormalisedFullPath(folder);
-    removable = !::PathIsRootW(full.c_str()) &&
+    removable = !full.IsEmpty() && !IsRoot(full) &&
                 std::none_of(protectedFolders.begin(), protectedFolders.end(),
                              [&](const CUnicodeString& guarded) { return full.EqualsNoCase(guarded); });
   }
@@ -296,6 +309,12 @@ void CheckRemovableTree(const CUnicodeString& folder) {
 }
 
 // ---- Removal ----
+
+void RemoveFolderTree(const CUnicodeString& folder) {
+  CheckRemovableTree(folder);
+  const std::optional<CDirectoryEntry> entry = FindEntry(folder);
+  Vrn::RemoveFolder(folder, !(entry && IsLinkedFolder(*entry)));
+}
 
 CRemovalRun::CRemovalRun(MSIHANDLE session, bool ask) {
   if (ask) messages.emplace(session);
@@ -383,6 +402,7 @@ void CopyEntryKeepFolders(const Vrn::CWriteRoot& root, const CDirectoryEntry& en
 }
 
 void CopyFileReplacing(const Vrn::CWriteRoot& root, const CUnicodeString& source, const CUnicodeString& destination) {
+  Vrn::CheckLength(source, Vrn::kPathLimit);
   const bool existed = Vrn::FileExists(destination);
   std::optional<DWORD> refused = TryCopy(root, source, destination);
   // Windows refuses to copy over a read-only or hidden file.
@@ -395,7 +415,7 @@ void CopyFileReplacing(const Vrn::CWriteRoot& root, const CUnicodeString& source
 }
 
 void ClearReadOnly(const CUnicodeString& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(Vrn::Checked(path, Vrn::kPathLimit));
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) return;
   constexpr DWORD kSettable = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_TEMPORARY;

@@ -51,6 +51,10 @@ void CheckRemovableTree(const CUnicodeString& folder);
 
 // ---- Removal ----
 
+// Removes a folder with everything in it after it passed CheckRemovableTree; a linked folder loses
+// only its link. Failures raise.
+void RemoveFolderTree(const CUnicodeString& folder);
+
 // The question state of one removal run: the installer session for the Abort/Retry/Ignore box,
 // whether to ask at all, and whether the user chose Abort.
 struct CRemovalRun {

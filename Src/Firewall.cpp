@@ -8,6 +8,8 @@
 
 #include <utility>
 
+#include "TextLimits.h"
+
 namespace Msi {
 
 namespace {
@@ -236,6 +238,8 @@ CWindowsVersion CFirewall::SystemVersion() {
 }
 
 CFirewallOutcome CFirewall::AddRule(const CRuleWrites& writes, const CFirewallStepObserver& beforeStep) {
+  for (const CRuleWrite& write : writes)
+    if (write.property == FirewallStep::RuleApplicationName) Vrn::CheckLength(write.text, Vrn::kFirewallProgramLimit);
   CComApartment apartment;
   if (auto failed = StartCom(apartment)) return failed;
   CComReference<INetFwRules> rules;
@@ -346,6 +350,7 @@ CFirewallOutcome CFirewall::RemoveOpenPort(long port, long protocol) {
 }
 
 CFirewallOutcome CFirewall::FindApplication(const std::wstring& path, std::optional<bool>& enabled) {
+  Vrn::CheckLength(path, Vrn::kFirewallProgramLimit);
   CComApartment apartment;
   if (auto failed = StartCom(apartment)) return failed;
   CComReference<INetFwAuthorizedApplications> applications;
@@ -362,6 +367,7 @@ CFirewallOutcome CFirewall::FindApplication(const std::wstring& path, std::optio
 }
 
 CFirewallOutcome CFirewall::AddApplication(const std::wstring& path, const std::wstring& name) {
+  Vrn::CheckLength(path, Vrn::kFirewallProgramLimit);
   CComApartment apartment;
   if (auto failed = StartCom(apartment)) return failed;
   CComReference<INetFwAuthorizedApplications> applications;
@@ -381,6 +387,7 @@ CFirewallOutcome CFirewall::AddApplication(const std::wstring& path, const std::
 }
 
 CFirewallOutcome CFirewall::RemoveApplication(const std::wstring& path) {
+  Vrn::CheckLength(path, Vrn::kFirewallProgramLimit);
   CComApartment apartment;
   if (auto failed = StartCom(apartment)) return failed;
   CComReference<INetFwAuthorizedApplications> applications;

@@ -128,7 +128,8 @@ class CFirewall {
   virtual COpenPortState QueryGloballyOpenPort(uint32_t port);
 
   // Each call below initialises COM like QueryGloballyOpenPort and reports the first failed step;
-  // none raises.
+  // none raises, except that a program path longer than a firewall entry takes raises
+  // ERR_VALUE_TOO_LONG (TextLimits.h) before anything is called.
 
   // Creates a policy and a new rule object, writes `writes` to the rule in their order and adds
   // it to the policy's rules. `beforeStep` (may be empty) sees CreatePolicy, Rules, CreateRule,

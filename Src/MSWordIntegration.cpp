@@ -11,6 +11,7 @@
 #include "Files.h"
 #include "MsiHelper.h"
 #include "RegistryKey.h"
+#include "TextLimits.h"
 // after windows.h
 #include <sddl.h>
 #include <shlobj.h>
@@ -140,9 +141,11 @@ CUnicodeString WordStartupFolder(uint32_t version) {
 
 // The path in the ANSI code page, for the narrow retries of file operations.
 std::string NarrowPath(const CUnicodeString& path) { return path.ToCodePage(CP_ACP); }
+// The narrow file functions take at most MAX_PATH; a longer path gets no narrow retry.
+bool FitsNarrowCall(const std::string& path) { return path.size() <= Vrn::kShortPathLimit.maxLength; }
 
 void ClearReadOnly(const CUnicodeString& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(Vrn::Checked(path, Vrn::kPathLimit));
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
     ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
 }
@@ -158,7 +161,8 @@ DelayedResult DelayDeleteFile(const CUnicodeString& path) {
   if (::DeleteFileW(path.c_str())) return DelayedResult::Done;
   LogLastError(::GetLastError());
   LogLine(L"::DeleteFile failed");
-  if (::DeleteFileA(NarrowPath(path).c_str())) return DelayedResult::Done;
+  if (const std::string narrow = NarrowPath(path); FitsNarrowCall(narrow) && ::DeleteFileA(narrow.c_str()))
+    return DelayedResult::Done;
   LogLastError(::GetLastError());
   LogLine(L"::DeleteFileA failed");
   if (::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return DelayedResult::Scheduled;
@@ -185,6 +189,7 @@ void SetForEveryoneAccess(const CUnicodeString& path) {
 // Moves the file onto the target now (everyone then gets full access to it), or else at the next
 // restart.
 DelayedResult DelayMoveFile(const CUnicodeString& source, const CUnicodeString& target) {
+  Vrn::CheckLength(source, Vrn::kPathLimit);
   if (Vrn::FileExists(target)) {
     ClearReadOnly(target);
     ::DeleteFileW(target.c_str());  // a target held open stays; see below
@@ -194,7 +199,9 @@ DelayedResult DelayMoveFile(const CUnicodeString& source, const CUnicodeString& 
   if (!moved) {
     LogLastError(::GetLastError());
     LogLine(L"delayMoveFile MoveFileA");
-    moved = ::MoveFileA(NarrowPath(source).c_str(), NarrowPath(target).c_str());
+    const std::string narrowSource = NarrowPath(source), narrowTarget = NarrowPath(target);
+    moved = FitsNarrowCall(narrowSource) && FitsNarrowCall(narrowTarget) &&
+            ::MoveFileA(narrowSource.c_str(), narrowTarget.c_str());
   }
   if (!moved) {
     // A target still there (Word holds it open) is replaced when the move happens at the restart.
@@ -244,7 +251,7 @@ UINT AddIconToWordBody(MSIHANDLE session) {
 
   const CUnicodeString source = Vrn::JoinPath(installFolder, templateName);
   const CUnicodeString copy = FreeTemporaryName(Vrn::TemporaryDirectory());
-  if (!::CopyFileW(source.c_str(), copy.c_str(), FALSE)) Vrn::RaiseFileError(source);
+  if (!::CopyFileW(Vrn::Checked(source, Vrn::kPathLimit), copy.c_str(), FALSE)) Vrn::RaiseFileError(source);
   ClearReadOnly(copy);
 
   const CUnicodeString target = Vrn::JoinPath(startupFolder, templateName);

@@ -2,11 +2,12 @@
 #include "ManualEvent.h"
 
 #include "Errors.h"
+#include "TextLimits.h"
 
 namespace Msi {
 
 CManualEvent::CManualEvent(const Vrn::CUnicodeString& name) {
-  m_event.Reset(::CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+  m_event.Reset(::CreateEventW(nullptr, TRUE, FALSE, Vrn::Checked(name, Vrn::kObjectNameLimit)));
   // Someone else's event could be signalled already; a wait on it would prove nothing.
   if (m_event && ::GetLastError() == ERROR_ALREADY_EXISTS) m_event.Reset();
 }

@@ -12,6 +12,7 @@
 #include "Errors.h"
 #include "HiddenValues.h"
 #include "MsiHandle.h"
+#include "TextLimits.h"
 
 namespace Msi {
 
@@ -23,6 +24,13 @@ constexpr wchar_t kHiddenPropertiesName[] = L"MsiHiddenProperties";
 constexpr DWORD kPropertyFirstTry = 256;
 // Target and source paths are read in one call with this much room.
 constexpr DWORD kPathRoom = 1024;
+
+// Notes where a value the facade read came from, so that a refusal of a text built from it names
+// the property (TextLimits.h).
+const CUnicodeString& Noted(const CUnicodeString& what, const CUnicodeString& name, const CUnicodeString& value) {
+  Vrn::NoteValueSource(what + name, value);
+  return value;
+}
 
 // The session handle as it appears in the log lines of installer calls: "0x%08x".
 CUnicodeString HandleText(MSIHANDLE session) {
@@ -222,11 +230,11 @@ CUnicodeString GetProperty(MSIHANDLE session, const CUnicodeString& name) {
   }
   // Each line is one piece, so that lines of calls on other threads never split it.
   CustomActionLog() << L"Property( " + name + L" ) : " + hidden.Shown(name, value) + L"\r\n";
-  if (script) return value;
+  if (script) return Noted(L"the property ", name, value);
   // Values typed into dialogs often carry blanks; the trimmed value is what the package keeps.
   const CUnicodeString trimmed = value.Trimmed();
   if (trimmed != value) SetProperty(session, name, trimmed);
-  return trimmed;
+  return Noted(L"the property ", name, trimmed);
 }
 
 CUnicodeString GetPropertySilent(MSIHANDLE session, const CUnicodeString& name) {
@@ -234,7 +242,8 @@ CUnicodeString GetPropertySilent(MSIHANDLE session, const CUnicodeString& name) 
   CCustomActionLog& log = CustomActionLog();
   log << L"GetPropertySilent : " + name + L"\r\n";
   try {
-    return IsScriptMode(session) ? FindCustomActionDataValue(session, name) : ReadPropertyRaw(session, name);
+    return Noted(L"the property ", name,
+                 IsScriptMode(session) ? FindCustomActionDataValue(session, name) : ReadPropertyRaw(session, name));
   } catch (Vrn::CException* raw) {
     Vrn::CExceptionPtr error(raw);
     log << L"GetPropertySilent ERROR:" + error->MessageText() + L"\r\n\r\n";
@@ -335,7 +344,7 @@ CUnicodeString GetTargetPath(MSIHANDLE session, const CUnicodeString& folder) {
   const UINT answer = ReadPath(MsiGetTargetPathW, session, folder, path);
   LogInstallerCall(L"MsiGetTargetPath( " + HandleText(session) + L", " + folder, answer, answer != ERROR_SUCCESS,
                    L"  path='" + path + L"' ");
-  return path;
+  return Noted(L"the target path of ", folder, path);
 }
 
 void SetTargetPath(MSIHANDLE session, const CUnicodeString& folder, const CUnicodeString& path) {
@@ -349,7 +358,7 @@ CUnicodeString GetSourcePath(MSIHANDLE session, const CUnicodeString& folder) {
   CUnicodeString path;
   const UINT answer = ReadPath(MsiGetSourcePathW, session, folder, path);
   Vrn::Check(answer == ERROR_SUCCESS);
-  return path;
+  return Noted(L"the source path of ", folder, path);
 }
 
 CFeatureState QueryFeatureState(MSIHANDLE session, const CUnicodeString& feature) {

@@ -7,6 +7,7 @@
 #include "Errors.h"
 #include "Handle.h"
 #include "Setup.h"
+#include "TextLimits.h"
 
 namespace Msi {
 
@@ -30,7 +31,7 @@ CInstallerMutexState& State() {
 
 bool MutexExists(const CUnicodeString& name) {
   CustomActionLog() << L"MutexIsExist = " + name + L"\r\n";  // one append: no other line inside it
-  const Vrn::CKernelHandle mutex(::OpenMutexW(READ_CONTROL, FALSE, name.c_str()));
+  const Vrn::CKernelHandle mutex(::OpenMutexW(READ_CONTROL, FALSE, Vrn::Checked(name, Vrn::kObjectNameLimit)));
   return mutex.IsValid();
 }
 
@@ -44,7 +45,7 @@ DWORD AcquireInstallerMutex(const CUnicodeString& name) {
   CInstallerMutexState& state = State();
   std::lock_guard guard(state.lock);
   Vrn::Check(!state.mutex.IsValid());
-  Vrn::CKernelHandle mutex(::CreateMutexW(&attributes, FALSE, name.c_str()));
+  Vrn::CKernelHandle mutex(::CreateMutexW(&attributes, FALSE, Vrn::Checked(name, Vrn::kObjectNameLimit)));
   const DWORD error = ::GetLastError();
   Vrn::CheckLastError(mutex.IsValid());
   state.mutex = std::move(mutex);

@@ -8,6 +8,7 @@
 #include "Errors.h"
 #include "Files.h"
 #include "NetworkNames.h"
+#include "TextLimits.h"
 
 namespace Msi {
 
@@ -52,6 +53,7 @@ PathType PathKind(std::wstring_view path) {
 
 std::optional<CUnicodeString> GetUniversalName(const CUnicodeString& path) {
   if (PathKind(path) == PathType::Unc) return std::nullopt;
+  Vrn::CheckLength(path, Vrn::kPathLimit);
   CNetworkNames& names = NetworkNames();
   if (const auto wide = QueryUniversalName<wchar_t>([&](void* buffer, DWORD* size) {
         return names.UniversalNameW(path.c_str(), REMOTE_NAME_INFO_LEVEL, buffer, size);
@@ -67,6 +69,7 @@ std::optional<CUnicodeString> GetUniversalName(const CUnicodeString& path) {
 
 std::optional<CUnicodeString> ResolveDfsPath(const CUnicodeString& path) {
   if (PathKind(path) != PathType::Unc) return std::nullopt;
+  Vrn::CheckLength(path, Vrn::kPathLimit);
   CNetworkNames& names = NetworkNames();
   CUnicodeString prefix = path;
   // The components cut off so far, the last one of the path first.

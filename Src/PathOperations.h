@@ -23,7 +23,8 @@ PathType PathKind(std::wstring_view path);
 
 // The universal name of a path on a mapped network drive (WNetGetUniversalNameW at the remote-name
 // level, then once more through the ANSI function); nothing for a UNC path or when both fail. A
-// buffer that is still too small after growing to the size asked for is an internal error.
+// buffer that is still too small after growing to the size asked for is an internal error; a path
+// longer than a path may be raises ERR_VALUE_TOO_LONG (TextLimits.h), as for ResolveDfsPath.
 std::optional<CUnicodeString> GetUniversalName(const CUnicodeString& path);
 
 // The real share behind a DFS path: the first online storage of the longest prefix that DFS knows,

@@ -11,6 +11,7 @@
 #include "ManualEvent.h"
 #include "MsiHandle.h"
 #include "MsiHelper.h"
+#include "TextLimits.h"
 #include "TopLevelWindows.h"
 // winsafer.h after windows.h
 #include <winsafer.h>
@@ -47,11 +48,18 @@ CChild Adopt(const PROCESS_INFORMATION& info) {
 }
 
 // Windows refuses a command line of 32,767 characters or more (ERROR_FILENAME_EXCED_RANGE). Wine
-// starts it and hands the child more than it can take, so the limit is kept here on every system.
+// starts it and hands the child more than it can take, so the limit is kept here on every system:
+// a longer one is not started, and the log says why (naming the property it came from).
 bool WithinCommandLineLimit(const CUnicodeString& commandLine) {
-  if (commandLine.Length() < 32767) return true;
-  ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
-  return false;
+  try {
+    Vrn::CheckLength(commandLine, Vrn::kCommandLineLimit);
+    return true;
+  } catch (Vrn::CException* raw) {
+    const Vrn::CExceptionPtr refusal(raw);
+    CustomActionLog() << refusal->MessageText() + L"\r\n";
+    ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
 }
 
 // Starts the command line with no application name, the inherited environment and directory.
@@ -205,7 +213,7 @@ bool LaunchProcess(const CUnicodeString& commandLine, DWORD& exitCode, WORD show
   exitCode = 0;
   LogCreateProcess(L"CreateProcess=", commandLine);
   CChild child = StartChild(commandLine, startup, false);
-  if (!child && WithinCommandLineLimit(commandLine)) {
+  if (!child && Vrn::FitsLimit(commandLine, Vrn::kCommandLineLimit)) {
     // Some programs start only by their ANSI name; the retry carries no show mode.
     std::string ansi = commandLine.ToCodePage(CP_ACP);
     STARTUPINFOA plain{};

@@ -7,6 +7,7 @@
 #include "Errors.h"
 #include "FileOperations.h"
 #include "MsiHelper.h"
+#include "TextLimits.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ UINT RemoveFilesBody(MSIHANDLE session) {
   const std::optional<std::vector<CUnicodeString>> list = ReadPathList(session, L"MT_REMOVE_FILES", false);
   if (!list) return ERROR_SUCCESS;
   for (const CUnicodeString& path : *list) {
-    const bool removed = ::DeleteFileW(path.c_str()) != 0;
+    const bool removed = ::DeleteFileW(Vrn::Checked(path, Vrn::kPathLimit)) != 0;
     const DWORD code = removed ? 1 : ::GetLastError();
     Msi::CustomActionLog() << L"Remove: " << path << L" : " << static_cast<uint32_t>(code) << L"\r\n";
   }
@@ -81,7 +82,8 @@ UINT RenameFileBody(MSIHANDLE session) {
   const CUnicodeString destination = Msi::GetProperty(session, L"RenameDst");
   LogTextLine(L"RenameFile src:", source);
   LogTextLine(L"RenameFile dst:", destination);
-  if (!::MoveFileW(source.c_str(), destination.c_str())) Vrn::RaiseFileError(source);
+  Vrn::CheckLength(source, Vrn::kPathLimit);
+  if (!::MoveFileW(source.c_str(), Vrn::Checked(destination, Vrn::kPathLimit))) Vrn::RaiseFileError(source);
   return ERROR_SUCCESS;
 }
 

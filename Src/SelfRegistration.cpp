@@ -12,9 +12,8 @@
 #include "ProcessLauncher.h"
 #include "QuotedList.h"
 #include "RegistryKey.h"
-#include "VrnWindows.h"
-// shellapi.h after windows.h
-#include <shellapi.h>
+#include "ShellOpen.h"
+#include "TextLimits.h"
 
 namespace {
 
@@ -45,7 +44,7 @@ Function Export(HMODULE library, const char* name) {
 // Loads a library for a call of its exports; a failure raises ERR_CANT_LOAD_DLL with the path and
 // the system's reason.
 Vrn::CModuleHandle LoadRegistrationLibrary(const CUnicodeString& path) {
-  Vrn::CModuleHandle library(::LoadLibraryW(path.c_str()));
+  Vrn::CModuleHandle library(::LoadLibraryW(Vrn::Checked(path, Vrn::kPathLimit)));
   if (!library.IsValid()) {
     const DWORD error = ::GetLastError();
     Vrn::Raise<Vrn::CCheckException>(L"ERR_CANT_LOAD_DLL", L"Cannot load DLL %0.\n%1",
@@ -63,7 +62,7 @@ bool RegisterWithReport(const CUnicodeString& path, const char* functionName) {
     return false;
   };
   if (!Vrn::FileExists(path)) return fail(L" failed on AccessFile");
-  const Vrn::CModuleHandle library(::LoadLibraryW(path.c_str()));
+  const Vrn::CModuleHandle library(::LoadLibraryW(Vrn::Checked(path, Vrn::kPathLimit)));
   Msi::CustomActionLog() << L"callRegistrationProcess 1 - " << path << L"\r\n";
   const auto function = library.IsValid() ? Export<RegistrationFunction>(library.Get(), functionName) : nullptr;
   if (!function) return fail(L" failed on GetProcAddress");
@@ -103,16 +102,9 @@ bool CallDllInstall(const CUnicodeString& path, bool install) {
 // The path in double quotes, so that a folder with blanks still names one program.
 CUnicodeString Quoted(const CUnicodeString& path) { return L"\"" + path + L"\""; }
 
-// Starts "<path>" /unregserver without waiting.
+// Starts "<path>" /unregserver through the shell without waiting.
 bool StartUnregisterServer(const CUnicodeString& path) {
-  const CUnicodeString quoted = Quoted(path);
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOASYNC;
-  info.lpFile = quoted.c_str();
-  info.lpParameters = L"/unregserver";
-  info.nShow = SW_SHOWDEFAULT;
-  return ::ShellExecuteExW(&info) != FALSE;
+  return Msi::ShellOpener().Open({{}, Quoted(path), L"/unregserver", SW_SHOWDEFAULT});
 }
 
 UINT SelfRegisterFiles(MSIHANDLE session, bool registering) {

@@ -27,6 +27,7 @@
 #include "ProcessLauncher.h"
 #include "RegistryKey.h"
 #include "ShellOpen.h"
+#include "TextLimits.h"
 
 namespace {
 
@@ -359,7 +360,8 @@ UINT OpenUrlBody(MSIHANDLE session) {
   const CUnicodeString address = Msi::GetProperty(session, L"OPEN_URL");
   Msi::CustomActionLog() << L"OpenURL: " << address << L"\r\n\r\n";
   // Without a connection a browser would only show its own error page.
-  if (::InternetCheckConnectionW(address.c_str(), FLAG_ICC_FORCE_CONNECTION, 0)) OpenThroughShell(L"open", address);
+  if (::InternetCheckConnectionW(Vrn::Checked(address, Vrn::kAddressLimit), FLAG_ICC_FORCE_CONNECTION, 0))
+    OpenThroughShell(L"open", address);
   return ERROR_SUCCESS;
 }
 
@@ -424,6 +426,8 @@ UINT CheckFolderBody(MSIHANDLE session) {
 // after the target's attributes are reset (a read-only or hidden target refuses to be replaced).
 // The copy arrives writable.
 void CopyReplacing(const CUnicodeString& source, const CUnicodeString& target) {
+  Vrn::CheckLength(source, Vrn::kPathLimit);
+  Vrn::CheckLength(target, Vrn::kPathLimit);
   if (!::CopyFileW(source.c_str(), target.c_str(), FALSE)) {
     const DWORD firstError = ::GetLastError();
     if (!Vrn::FileExists(source)) Vrn::Raise<Vrn::CFileException>(firstError, source);

@@ -4,9 +4,13 @@
 // shellapi after windows.h
 #include <shellapi.h>
 
+#include "TextLimits.h"
+
 namespace Msi {
 
 bool CShellOpener::Open(const CShellOpenRequest& request) {
+  Vrn::CheckLength(request.file, Vrn::kShellFileLimit);
+  Vrn::CheckLength(request.parameters, Vrn::kShellParametersLimit);
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof info;
   // No error dialog (it would block an unattended installation) and no asynchronous start that

@@ -23,7 +23,9 @@ class CShellOpener {
  public:
   virtual ~CShellOpener() = default;
   // Opens the request without any user interface of the shell's own (no error dialog). True when
-  // the shell started it; false with the last error set otherwise. Never raises.
+  // the shell started it; false with the last error set otherwise. A file or parameters longer
+  // than the shell takes raise ERR_VALUE_TOO_LONG (TextLimits.h) before the shell is called;
+  // nothing else raises.
   virtual bool Open(const CShellOpenRequest& request);
 };
 

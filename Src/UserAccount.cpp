@@ -9,6 +9,7 @@
 #include "Errors.h"
 #include "InstallHelper.h"
 #include "MsiHelper.h"
+#include "TextLimits.h"
 // sddl.h after windows.h
 #include <sddl.h>
 
@@ -72,6 +73,7 @@ std::unique_ptr<BYTE[]> LookupLoginSid(const CUnicodeString& login) {
   const CLoginParts parts(login);
   const CUnicodeString domain = parts.domain.IsEmpty() || parts.domain == L"." ? ThisComputerName() : parts.domain;
   const CUnicodeString account = domain + L"\\" + parts.user;
+  Vrn::CheckAccountName(account);
   DWORD sidSize = 2048;
   for (;;) {
     const DWORD allocated = sidSize;

@@ -13,6 +13,7 @@
 #include "ActionFrame.h"
 #include "CustomActionLog.h"
 #include "Errors.h"
+#include "FileOperations.h"
 #include "Files.h"
 #include "MsiHelper.h"
 #include "WriteRoot.h"
@@ -375,13 +376,21 @@ bool MergeWebConfig(const CUnicodeString& savedPath, const CUnicodeString& insta
 
 namespace {
 
+// UWC_TempDir, the folder Prepare saved the files in, which Make and Copy remove at the end: it must
+// pass the removal guard before anything is read from it (a drive root would be emptied whole).
+CUnicodeString SavedConfigsFolder(MSIHANDLE session) {
+  const CUnicodeString folder = RequiredProperty(session, L"UWC_TempDir");
+  CheckRemovableTree(folder);
+  return folder;
+}
+
 UINT UpdateWebConfigsMakeBody(MSIHANDLE session) {
   Log() << L"UpdateWebConfigs_Make" << L"\r\n";
   const CUnicodeString mainFolder = UpgradeMainFolder(session);
-  const CUnicodeString savedFolder = RequiredProperty(session, L"UWC_TempDir");
+  const CUnicodeString savedFolder = SavedConfigsFolder(session);
   for (const CSavedConfig& config : SavedConfigs(savedFolder, mainFolder))
     MergeWebConfig(config.saved, config.installed);
-  Vrn::RemoveFolder(savedFolder, true);
+  RemoveFolderTree(savedFolder);
   Log() << L"UpdateWebConfigs_Make END" << L"\r\n\r\n";
   return ERROR_SUCCESS;
 }
@@ -389,7 +398,7 @@ UINT UpdateWebConfigsMakeBody(MSIHANDLE session) {
 UINT UpdateWebConfigsCopyBody(MSIHANDLE session) {
   Log() << L"UpdateWebConfigs_Copy" << L"\r\n";
   const CUnicodeString mainFolder = UpgradeMainFolder(session);
-  const CUnicodeString savedFolder = RequiredProperty(session, L"UWC_TempDir");
+  const CUnicodeString savedFolder = SavedConfigsFolder(session);
   for (const CSavedConfig& config : SavedConfigs(savedFolder, mainFolder)) {
     // The installed file is replaced in one move rather than deleted first, so that a failed copy
     // cannot leave the application without its configuration.
@@ -398,7 +407,7 @@ UINT UpdateWebConfigsCopyBody(MSIHANDLE session) {
     Log() << L"UpdateWebConfigs_Copy " << config.installed << L"copy" << L"\r\n";
     Vrn::ReplaceFileBytes(config.installed, Vrn::ReadFileBytes(config.saved));
   }
-  Vrn::RemoveFolder(savedFolder, true);
+  RemoveFolderTree(savedFolder);
   Log() << L"UpdateWebConfigs_Copy END" << L"\r\n\r\n";
   return ERROR_SUCCESS;
 }

@@ -256,3 +256,20 @@ TIMED_CHILD_TEST(FirewallRoutineReal, RealComObjectsInASession, 60000) {
               {"AddImagedeskBRToFirewall"},
               {"RemoveImagedeskBRFromFirewall"}});
 }
+
+// Wine's firewall overflows its stack on a program path of about 1,000 characters: a longer one is
+// refused before the firewall sees it, counted, and the log names the property and the limit.
+TIMED_CHILD_TEST(FirewallRoutineReal, AnOverLongProgramPathIsRefused, 60000) {
+  CActionSession s;
+  s.package.AddProperty(L"INSTALLDIR", L"C:\\" + CUnicodeString(40000, L'i'));
+  s.Open();
+  for (const char* action : {"AddImagedeskBRToFirewall", "RemoveImagedeskBRFromFirewall"}) {
+    const size_t from = s.Log().Length();
+    s.RunCases({{action, L"", L"", 1603}});
+    EXPECT_TRUE(
+        s.Logged(L"A value from the property INSTALLDIR is 40019 characters long, too long for the program of "
+                 L"a firewall entry (at most 259 characters).",
+                 from))
+        << action;
+  }
+}

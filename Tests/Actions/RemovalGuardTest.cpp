@@ -38,6 +38,7 @@ class RemovalGuardHostile : public ::testing::Test {
 
 TEST_F(RemovalGuardHostile, RootsAndTheWindowsFolderAreRefused) {
   CTestPackage package;
+  package.AddProperties(L"IISROOTFOLDER=C:\\inetpub|UWC_MainFolder=apps");
   package.Open();
   CCurrentDirectory onDriveC(L"C:\\users");
   const std::tuple<const char*, const wchar_t*, const wchar_t*> cases[] = {
@@ -45,6 +46,10 @@ TEST_F(RemovalGuardHostile, RootsAndTheWindowsFolderAreRefused) {
       {"RemoveAddFolders", L"MT_REMOVEADDFOLDERS", L"C:\\windows\\system32\\..\\"},
       {"RemoveFilesAddFolders", L"RFF_LIST", L"C:\\windows"},
       {"RemoveFilesAddFolders", L"RFF_LIST", L"\\*"},  // every folder of the current drive's root
+      {"RemoveAddFolders", L"MT_REMOVEADDFOLDERS", L"\\\\?\\C:\\"},
+      // The folder of the saved web configurations, which both remove at the end.
+      {"UpdateWebConfigs_Make", L"UWC_TempDir", L"C:\\"},
+      {"UpdateWebConfigs_Copy", L"UWC_TempDir", L"\\\\"},  // separators only: the current drive's root
   };
   for (const auto& [action, property, value] : cases) {
     package.SetProperty(property, value);

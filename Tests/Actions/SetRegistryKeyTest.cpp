@@ -30,13 +30,15 @@ TEST(WriteRegistry, OnlyTheExactTextsZeroAndOneChooseAnotherRootThanTheMachine) 
       EXPECT_EQ(RegistryText(root, key.Path(), L"") == L"C:\\Program Files\\App", root == written)
           << "root text '" << rootText << "' in " << Vrn::RegistryRootName(root);
   }
-  // A key name beyond the registry's limit does not open: only logged, the action still succeeds.
+  // A key name beyond the registry's limit is refused before the registry is asked.
   CActionSession s;
   s.package.AddProperty(L"WR_KEY", L"SOFTWARE\\" + CUnicodeString(300, L'k'));
   s.package.AddProperty(L"WR_VALUE", L"v");
   s.Open();
-  s.RunCases({{"WriteRegistry"}});
-  EXPECT_TRUE(s.Logged(L"WriteRegistry: can't open\r\n"));
+  s.RunCases({{"WriteRegistry", L"", L"", 1603}});
+  EXPECT_TRUE(
+      s.Logged(L"A value from the property WR_KEY is 300 characters long, too long for a registry key name "
+               L"(at most 255 characters)."));
 }
 
 // Removal works in both views of the real HKEY_LOCAL_MACHINE (the private roots of the other tests

@@ -223,3 +223,24 @@ TIMED_CHILD_TEST(ShellOpenReal, OpensAProgramAndRefusesAMissingFileWithoutADialo
   EXPECT_FALSE(Msi::ShellOpener().Open({L"open", folder / L"missing.txt", L"", SW_SHOWNORMAL}));
   EXPECT_TRUE(Msi::ShellOpener().Open({L"open", L"cmd.exe", L"/c exit 0", SW_HIDE}));
 }
+
+// With the real shell and connection check: a file, address or parameters longer than those calls
+// take (Wine's shell overflows its stack on about 1,000 characters) end the action with 1603 before
+// the call, counted, and the log names the property and the limit.
+TIMED_CHILD_TEST(ShellOpenReal, OverLongValuesAreRefusedBeforeTheShell, 60000) {
+  const CUnicodeString longText(40000, L'u');
+  for (const auto& [action, property, refusal] :
+       {std::tuple{"OpenLocalURL", L"IE_FILEPATH",
+                   L"too long for a file or address the shell opens (at most 259 characters)."},
+        {"OpenLocalURL", L"OPEN_LOCALURL", L"too long for the parameters of a shell start (at most 2083 characters)."},
+        {"OpenURL", L"OPEN_URL", L"too long for an Internet address (at most 2083 characters)."}}) {
+    CActionSession s;
+    s.package.AddProperty(L"IE_FILEPATH", L"C:\\browser.exe");
+    s.Open();
+    s.Set({{property, longText}});
+    s.RunCases({{action, L"", L"", 1603}});
+    EXPECT_TRUE(
+        s.Logged(L"A value from the property " + CUnicodeString(property) + L" is 40000 characters long, " + refusal))
+        << action;
+  }
+}

@@ -1,5 +1,7 @@
 // Core file services: a file object whose failures are CFileException, directories, existence
 // tests, listings, free space, temporary files, text files with byte-order marks and path joining.
+// Every function that hands a path to the system first raises ERR_VALUE_TOO_LONG for a path longer
+// than kPathLimit (TextLimits.h), also those that otherwise answer false or nothing.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,7 @@
 // Vrn::CRegistryKey: one open registry key with a display name, opened for reading or writing in an
-// explicit registry view. Writes and deletes that fail raise ERR_CANT_WRITE_TO_REGISTRY.
+// explicit registry view. Writes and deletes that fail raise ERR_CANT_WRITE_TO_REGISTRY. A key name
+// or value name longer than the registry takes raises ERR_VALUE_TOO_LONG (TextLimits.h) before the
+// registry is asked, also where a failure otherwise only answers false or the default.
 #pragma once
 
 #include <cstdint>

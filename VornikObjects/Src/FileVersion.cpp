@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "TextLimits.h"
 #include "VrnWindows.h"
 
 namespace Vrn {
@@ -14,7 +15,7 @@ CUnicodeString CFileVersion::ToString() const {
 
 std::optional<CFileVersion> QueryFileVersion(const CUnicodeString& path) {
   DWORD ignored = 0;
-  const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  const DWORD size = ::GetFileVersionInfoSizeW(Checked(path, kPathLimit), &ignored);
   if (size == 0) return std::nullopt;
   std::vector<unsigned char> data(size);
   if (!::GetFileVersionInfoW(path.c_str(), 0, size, data.data())) return std::nullopt;

@@ -8,6 +8,7 @@
 
 #include "Errors.h"
 #include "Messages.h"
+#include "TextLimits.h"
 
 namespace Vrn {
 
@@ -44,7 +45,7 @@ bool FindEntries(const CUnicodeString& search, Visit visit) {
   CFindHandle find;
   {
     CQuietErrorMode quiet;
-    find.Reset(FindFirstFileW(search.c_str(), &data));
+    find.Reset(FindFirstFileW(Checked(search, kPathLimit), &data));
   }
   if (!find) return false;
   do {
@@ -197,8 +198,8 @@ void CFile::Open(const CUnicodeString& path, OpenMode mode) {
       {GENERIC_WRITE, OPEN_ALWAYS},                   // Append
   };
   const CModeParameters& parameters = kModes[static_cast<size_t>(mode)];
-  m_handle.Reset(CreateFileW(path.c_str(), parameters.access, FILE_SHARE_READ, nullptr, parameters.disposition,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  m_handle.Reset(CreateFileW(Checked(path, kPathLimit), parameters.access, FILE_SHARE_READ, nullptr,
+                             parameters.disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!m_handle) RaiseFileError(path);
   m_path = path;
   if (mode == OpenMode::Append && !SetFilePointerEx(m_handle.Get(), LARGE_INTEGER{}, nullptr, FILE_END)) {
@@ -305,7 +306,7 @@ bool DirectoryExists(const CUnicodeString& path) {
   DWORD attributes;
   {
     CQuietErrorMode quiet;
-    attributes = GetFileAttributesW(path.c_str());
+    attributes = GetFileAttributesW(Checked(path, kPathLimit));
   }
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
@@ -315,7 +316,7 @@ void CreateDirectoryWithParents(const CUnicodeString& path) {
   if (DirectoryExists(folder)) return;
   const size_t cut = folder.View().find_last_of(L"\\/");
   if (cut != std::wstring_view::npos && cut >= RootLength(folder)) CreateDirectoryWithParents(folder.Left(cut));
-  if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+  if (!CreateDirectoryW(Checked(folder, kPathLimit), nullptr)) {
     const DWORD code = GetLastError();
     // Another process may have created it in the meantime.
     if (code == ERROR_ALREADY_EXISTS && DirectoryExists(folder)) return;
@@ -327,18 +328,18 @@ void RemoveFolder(const CUnicodeString& path, bool recursive) {
   if (recursive) {
     for (const CDirectoryEntry& entry : ListDirectory(path, L"*", ListAll)) {
       if (entry.attributes & FILE_ATTRIBUTE_READONLY)
-        SetFileAttributesW(entry.fullPath.c_str(), entry.attributes & ~FILE_ATTRIBUTE_READONLY);
+        SetFileAttributesW(Checked(entry.fullPath, kPathLimit), entry.attributes & ~FILE_ATTRIBUTE_READONLY);
       if (!entry.IsDirectory())
         RemoveFile(entry.fullPath);
       else
         RemoveFolder(entry.fullPath, !IsLinkedFolder(entry.attributes));
     }
   }
-  if (!RemoveDirectoryW(path.c_str())) RaiseFileError(path);
+  if (!RemoveDirectoryW(Checked(path, kPathLimit))) RaiseFileError(path);
 }
 
 void RemoveFile(const CUnicodeString& path) {
-  if (!DeleteFileW(path.c_str())) RaiseFileError(path);
+  if (!DeleteFileW(Checked(path, kPathLimit))) RaiseFileError(path);
 }
 
 // ---- Listing ----
@@ -358,7 +359,7 @@ uint32_t FreeSpaceKiB(const CUnicodeString& path) {
   CUnicodeString query = path;
   query.Replace(L"/", L"\\");
   uint64_t available = 0;
-  if (!g_freeSpaceQuery.load()(query.c_str(), available)) RaiseLastError();
+  if (!g_freeSpaceQuery.load()(Checked(query, kPathLimit), available)) RaiseLastError();
   return static_cast<uint32_t>(std::min<uint64_t>(available / 1024, kMaxFreeSpaceKiB));
 }
 
@@ -400,7 +401,7 @@ CUnicodeString CreateUniqueTempFile(const CUnicodeString& prefix, const CUnicode
   for (unsigned attempt = 0; attempt < kTempNameAttempts; ++attempt) {
     const CUnicodeString path = directory + prefix + CUnicodeString::FromHex(sequence++) + suffix;
     const CFileHandle file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        CreateFileW(Checked(path, kPathLimit), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file) {
       std::lock_guard lock(g_tempLock);
       g_tempFiles.push_back(path);
@@ -465,7 +466,7 @@ CUnicodeString WithoutTrailingSeparators(const CUnicodeString& path) {
 }
 
 CUnicodeString FullPath(const CUnicodeString& path) {
-  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  const DWORD needed = GetFullPathNameW(Checked(path, kPathLimit), 0, nullptr, nullptr);
   if (needed == 0) RaiseFileError(path);
   CUnicodeString full;
   const DWORD length = GetFullPathNameW(path.c_str(), needed, full.GetBuffer(needed), nullptr);
@@ -513,7 +514,7 @@ CUnicodeString CreateUniqueTempFolder(const CUnicodeString& prefix, const CUnico
   static std::atomic<uint32_t> sequence{static_cast<uint32_t>(GetTickCount() ^ (GetCurrentProcessId() << 16))};
   for (unsigned attempt = 0; attempt < kTempNameAttempts; ++attempt) {
     const CUnicodeString path = directory + prefix + CUnicodeString::FromHex(sequence++);
-    if (CreateDirectoryW(path.c_str(), nullptr)) return path;
+    if (CreateDirectoryW(Checked(path, kPathLimit), nullptr)) return path;
     if (GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
   Raise<CCheckException>(L"ERR_CREATE_TEMP_FILE", LibraryMessageText(L"ERR_CREATE_TEMP_FILE"),
@@ -530,7 +531,7 @@ void ReplaceTextFile(const CUnicodeString& path, const CUnicodeString& text, uns
 }
 
 void ReplaceFileBytes(const CUnicodeString& path, std::string_view bytes) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const DWORD attributes = GetFileAttributesW(Checked(path, kPathLimit));
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
     Raise<CFileException>(ERROR_ACCESS_DENIED, path);
   InjectReplaceFault(ReplaceStep::CreateTemporary, path);

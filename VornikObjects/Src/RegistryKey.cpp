@@ -6,6 +6,7 @@
 
 #include "Errors.h"
 #include "Messages.h"
+#include "TextLimits.h"
 
 namespace Vrn {
 
@@ -61,7 +62,7 @@ bool QueryValueShape(HKEY key, const CUnicodeString& name, DWORD& type, DWORD& s
   type = 0;
   size = 0;
   if (key == nullptr) return false;
-  const LONG result = RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size);
+  const LONG result = RegQueryValueExW(key, Checked(name, kRegistryValueNameLimit), nullptr, &type, nullptr, &size);
   if (result == ERROR_SUCCESS) return true;
   if (IsMissing(result)) return false;
   RaiseReadError(result);
@@ -118,6 +119,7 @@ bool CRegistryKey::OpenNamed(HKEY root, const CUnicodeString& rootName, const CU
   Check(!IsOpen());
   Check(root != nullptr);
   Check(mode != RegistryMode::Closed);
+  CheckRegistryKeyPath(path);
   const REGSAM flag = ViewFlag(view);
   LONG result;
   if (mode == RegistryMode::Read)
@@ -161,7 +163,8 @@ DWORD CRegistryKey::ReadRaw(const CUnicodeString& name, void* buffer, DWORD size
     return 0;
   }
   DWORD read = size;
-  const LONG result = RegQueryValueExW(m_key.Get(), name.c_str(), nullptr, nullptr, static_cast<BYTE*>(buffer), &read);
+  const LONG result = RegQueryValueExW(m_key.Get(), Checked(name, kRegistryValueNameLimit), nullptr, nullptr,
+                                       static_cast<BYTE*>(buffer), &read);
   SetLastError(static_cast<DWORD>(result));
   return result == ERROR_SUCCESS ? read : 0;
 }
@@ -174,8 +177,8 @@ CUnicodeString CRegistryKey::ReadString(const CUnicodeString& name, const CUnico
     wchar_t* chars = text.GetBuffer(room);
     DWORD type = 0;
     DWORD bytes = room * sizeof(wchar_t);
-    const LONG result =
-        RegQueryValueExW(m_key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(chars), &bytes);
+    const LONG result = RegQueryValueExW(m_key.Get(), Checked(name, kRegistryValueNameLimit), nullptr, &type,
+                                         reinterpret_cast<BYTE*>(chars), &bytes);
     if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) {
       if (IsMissing(result)) return defaultValue;
       RaiseReadError(result);
@@ -195,7 +198,8 @@ CUnicodeString CRegistryKey::ReadString(const CUnicodeString& name, const CUnico
 void CRegistryKey::WriteValue(const CUnicodeString& name, DWORD type, const void* data, DWORD size) {
   CheckWritable();
   if (!IsOpen()) RaiseCantWrite(m_name, name);
-  const LONG result = RegSetValueExW(m_key.Get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size);
+  const LONG result = RegSetValueExW(m_key.Get(), Checked(name, kRegistryValueNameLimit), 0, type,
+                                     static_cast<const BYTE*>(data), size);
   if (result != ERROR_SUCCESS) {
     SetLastError(static_cast<DWORD>(result));
     RaiseCantWrite(m_name, name);
@@ -214,7 +218,7 @@ void CRegistryKey::WriteDword(const CUnicodeString& name, uint32_t value) {
 void CRegistryKey::DeleteValue(const CUnicodeString& name) {
   CheckWritable();
   if (!IsOpen()) RaiseCantWrite(m_name, name);
-  const LONG result = RegDeleteValueW(m_key.Get(), name.c_str());
+  const LONG result = RegDeleteValueW(m_key.Get(), Checked(name, kRegistryValueNameLimit));
   if (result != ERROR_SUCCESS) {
     SetLastError(static_cast<DWORD>(result));
     RaiseCantWrite(m_name, name);

@@ -13,6 +13,7 @@
 
 #include "Errors.h"
 #include "Files.h"
+#include "TextLimits.h"
 #include "ZipArchiveExtractor.h"
 #include "ZipPath.h"
 
@@ -63,7 +64,8 @@ bool TargetsCollide(const std::vector<CExtractionItem>& items, const Vrn::CUnico
 bool AnyTargetExists(const std::vector<CExtractionItem>& items, const Vrn::CUnicodeString& destination) {
   if (!Vrn::DirectoryExists(destination)) return false;
   return std::any_of(items.begin(), items.end(), [](const CExtractionItem& item) {
-    return !item.entry->IsFolder() && ::GetFileAttributesW(item.target.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return !item.entry->IsFolder() &&
+           ::GetFileAttributesW(Vrn::Checked(item.target, Vrn::kPathLimit)) != INVALID_FILE_ATTRIBUTES;
   });
 }
 

@@ -5,6 +5,7 @@
 #include <cwctype>
 
 #include "Files.h"
+#include "TextLimits.h"
 #include "VrnWindows.h"
 #include "ZipArchiveException.h"
 

@@ -1,16 +1,25 @@
 // orvsweep: calls one exported action of the library (linked in and exported under its own name)
-// on a package, once in an empty session and then once per hostile value, each time in a fresh
-// session where every property named on the command line holds that value. Each call must return
-// 0, 1602 or 1603 within the time limit and leave the custom-action log well formed. Every seam
-// that could wait or show something is replaced by a harmless fake, so nothing real blocks.
-// Removal actions get the hostile paths: run it only in a disposable prefix (sweep-install).
-// Usage: orvsweep PACKAGE ACTION [PROPERTY ...]   (ORV_SWEEP_LIMIT_MS sets the per-call limit)
+// on a package, each time in a fresh session where every property named on the command line holds
+// one hostile value:
+// - with fakes for every seam: once in an empty session and once per hostile value;
+// - with the real firewall, network names, shell, account, directory and window services (under
+//   Wine they answer at once; only the seams that can wait, such as the clock, boxes and dialogs,
+//   stay fakes): once per over-long value;
+// - with --deferred instead, as in a deferred run: once per hostile CustomActionData, checking also
+//   that nothing outside the sweep's own folders changed.
+// Each call must return 0, 1602 or 1603 within the time limit and leave the custom-action log well
+// formed. Removal actions get the hostile paths: run it only in a disposable prefix (sweep-install).
+// Usage: orvsweep [--deferred] PACKAGE ACTION [PROPERTY ...]   (ORV_SWEEP_LIMIT_MS: per-call limit)
 // Prints one "FAILED: <action> <input>: <why>" line per fault and ends with "done <calls>".
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <exception>
+#include <map>
+#include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "ActionFrame.h"
@@ -24,6 +33,7 @@
 #include "Files.h"
 #include "MessageHandlers.h"
 #include "MsiHandle.h"
+#include "MsiHelper.h"
 #include "Setup.h"
 #include "TestSupport.h"
 #include "VrnWindows.h"
@@ -51,6 +61,35 @@ std::vector<CInput> HostileValues() {
           {"CJK text", L"\x4F60\x597D\x4E16\x754C\x3002\x30C6\x30B9\x30C8"},
           {"\"-1\"", L"-1"},
           {"\"4294967296\"", L"4294967296"}};
+}
+
+// What the real services get: over-long values, a path among them that stays below `folder`.
+std::vector<CInput> OverLongValues(const std::wstring& folder) {
+  constexpr size_t kLength = 40000;
+  std::wstring path = folder;
+  while (path.size() < kLength) path += L"\\" + std::wstring(200, L'p');
+  path.resize(kLength);
+  std::wstring address = L"http://127.0.0.1:9/";
+  address.resize(kLength, L'u');
+  return {{"40000 characters", std::wstring(kLength, L'A')},
+          {"a 40000-character path of 200-character folders", path},
+          {"a 40000-character address", address}};
+}
+
+// CustomActionData of a deferred run; `keys` are the properties the action reads.
+std::vector<CInput> HostileActionData(const std::vector<std::wstring>& keys) {
+  const std::vector<std::wstring> names = keys.empty() ? std::vector<std::wstring>{L"X"} : keys;
+  auto items = [&](const std::wstring& value) {
+    std::wstring data;
+    for (const std::wstring& name : names) data += (data.empty() ? L"" : L";") + name + L"=" + value;
+    return data;
+  };
+  return {{"empty data", L""},
+          {"\"=;=;;\"", L"=;=;;"},
+          {"40000 characters", std::wstring(40000, L'D')},
+          {"keys with 40000-character values", items(std::wstring(40000, L'V'))},
+          {"unpaired quotes", items(L"\"open") + L";Z=\"x"},
+          {"a lone surrogate", items(std::wstring(L"x") + wchar_t(0xDC00) + L"y")}};
 }
 
 // The answer that leaves a box without going on: Cancel, No or Abort where the box has one.
@@ -133,9 +172,30 @@ std::string LogFault(const std::string& bytes, size_t from) {
   return {};
 }
 
-// One call in a fresh session; returns the number of faults found (a hang or crash ends the process).
+// A file outside every action's folder that sorts first on the drive, so that any call that
+// removes what it should not takes it first (sweep-install creates it). Put back once reported.
+constexpr wchar_t kCanaryFolder[] = L"C:\\0canary";
+constexpr wchar_t kCanary[] = L"C:\\0canary\\keep.txt";
+bool CanaryRemoved() {
+  if (GetFileAttributesW(kCanary) != INVALID_FILE_ATTRIBUTES) return false;
+  CreateDirectoryW(kCanaryFolder, nullptr);
+  HANDLE file = CreateFileW(kCanary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  return true;
+}
+
+// Makes the facade run the actions as in a deferred run, reading CustomActionData.
+struct CDeferredRun : Msi::CSessionObserver {
+  void PropertyWritten(const Vrn::CUnicodeString&, const Vrn::CUnicodeString&, const Vrn::CUnicodeString&,
+                       UINT) override {}
+  bool SimulatesScriptMode() const override { return true; }
+};
+
+// One call in a fresh session whose properties hold `value` (none: an empty session), or, with
+// `actionData`, as in a deferred run with that CustomActionData. Returns the number of faults found
+// (a hang or crash ends the process).
 int Call(const wchar_t* package, UINT(__stdcall* action)(MSIHANDLE), const std::vector<std::wstring>& properties,
-         const std::wstring* value) {
+         const std::wstring* value, const std::wstring* actionData = nullptr) {
   Msi::CMsiHandle session;
   if (const UINT opened = MsiOpenPackageExW(package, MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE, session.Put())) {
     std::printf("FAILED: %s: cannot open the package (installer error %u)\n", g_action.c_str(), opened);
@@ -143,17 +203,28 @@ int Call(const wchar_t* package, UINT(__stdcall* action)(MSIHANDLE), const std::
   }
   if (value)
     for (const std::wstring& name : properties) MsiSetPropertyW(session.Get(), name.c_str(), value->c_str());
+  if (actionData) MsiSetPropertyW(session.Get(), L"CustomActionData", actionData->c_str());
   // Costed, so that feature, component and directory states exist (a hostile value may stop costing).
   for (const wchar_t* step : {L"CostInitialize", L"FileCost", L"CostFinalize"})
     if (MsiDoActionW(session.Get(), step) != ERROR_SUCCESS) break;
   const Vrn::CUnicodeString logFile = Msi::CustomActionLog().FileName();
   const size_t logBefore = LogBytes(logFile).size();
+  CDeferredRun deferred;
+  std::optional<Msi::CSessionObserverScope> deferredScope;
+  if (actionData) deferredScope.emplace(deferred);
   g_callStarted = GetTickCount64();
   const UINT result = action(session.Get());
   g_callStarted = 0;
+  deferredScope.reset();
   int faults = 0;
   if (result != ERROR_SUCCESS && result != ERROR_INSTALL_USEREXIT && result != ERROR_INSTALL_FAILURE) {
     std::printf("FAILED: %s %s: result %u\n", g_action.c_str(), g_input.c_str(), result);
+    ++faults;
+  }
+  if (CanaryRemoved()) {
+    // Two actions run at once: the call beside this one may have removed it (then both report).
+    std::printf("FAILED: %s %s: C:\\0canary\\keep.txt, outside every action's folder, was removed\n", g_action.c_str(),
+                g_input.c_str());
     ++faults;
   }
   // A new file (the old one could not be opened any more) is checked from its start.
@@ -166,6 +237,53 @@ int Call(const wchar_t* package, UINT(__stdcall* action)(MSIHANDLE), const std::
   return faults;
 }
 
+// Every file and folder of the drive with its size, write time and attributes, except the folders
+// `except` (the actions' own, and the installer's, where it keeps a copy of each package it opens)
+// and the sweep programs' own temporary folders ("OrvTests_..." of the test support, made and
+// removed by each process). A folder counts by its attributes only: what changes inside it shows as
+// its entries.
+using CDriveState = std::map<std::wstring, std::tuple<uint64_t, uint64_t, DWORD>>;
+void ReadDriveState(const std::wstring& folder, const std::vector<std::wstring>& except, CDriveState& state) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring path = folder + L"\\" + name;
+    if (name.starts_with(L"OrvTests_") || std::any_of(except.begin(), except.end(), [&](const std::wstring& skipped) {
+          return _wcsicmp(path.c_str(), skipped.c_str()) == 0;
+        }))
+      continue;
+    const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    state[path] = {
+        isFolder ? 0 : (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+        isFolder ? 0 : (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime,
+        data.dwFileAttributes};
+    if (isFolder && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) ReadDriveState(path, except, state);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+}
+
+// The paths that appeared, went or changed between the two states (at most a few, for the report).
+std::string Changes(const CDriveState& before, const CDriveState& after) {
+  std::string list;
+  int shown = 0;
+  auto add = [&](const std::wstring& path, const char* what) {
+    if (shown++ < 5) list += std::string(list.empty() ? "" : ", ") + Vrn::CUnicodeString(path).ToUtf8() + " " + what;
+  };
+  for (const auto& [path, entry] : after) {
+    const auto found = before.find(path);
+    if (found == before.end())
+      add(path, "appeared");
+    else if (found->second != entry)
+      add(path, "changed");
+  }
+  for (const auto& [path, entry] : before)
+    if (!after.count(path)) add(path, "went");
+  return list;
+}
+
 // Hostile paths reach removal code: only a prefix whose one drive is C: and where the Linux root,
 // which Wine reaches through "\\?\unix\", cannot be written qualifies (sweep-install makes one).
 bool Sealed() {
@@ -176,9 +294,47 @@ bool Sealed() {
   return false;
 }
 
+// The seams whose real side can wait (a sleep, a box, a dialog, a child tool, a reinstall): fakes in
+// every phase.
+struct CWaitingServicesReplaced {
+  TestSupport::CFakeClock clock;
+  Vrn::CClockOverride noWaiting{clock};
+  CLeavingBoxes boxes;
+  Vrn::CUserInterfaceOverride noBoxes{boxes};
+  TestSupport::CFakeFolderBrowser folderBrowser;
+  Msi::CFolderBrowserOverride noBrowser{folderBrowser};
+  TestSupport::CFakeObjectPicker picker;
+  Accounts::CServiceOverride<Accounts::CObjectPicker> noPicker{picker};
+  TestSupport::CFakeFeatureTool featureTool;
+  Msi::CFeatureToolSeam::COverride noFeatureTool{featureTool};
+  TestSupport::CFakeIis iis;
+  Msi::CIisCommandOverride noIis{iis};
+  TestSupport::CFakeReinstall reinstall;
+  Msi::CProductReinstallOverride noReinstall{reinstall};
+};
+
+// The seams whose real side answers at once under Wine: fakes in the first phase, real in the
+// second.
+struct CQuickServicesReplaced {
+  TestSupport::CScriptedWindows desktop;
+  Vrn::CTopLevelWindowsOverride emptyDesktop{desktop};
+  TestSupport::CFakeNetworkNames networkNames;
+  Msi::CNetworkNamesOverride noNetwork{networkNames};
+  TestSupport::CFakeFirewall firewall;
+  Msi::CFirewallOverride noFirewall{firewall};
+  TestSupport::CFakeAccountServices accounts;
+  TestSupport::CFakeShellOpener shell;
+  Msi::CShellOpenerOverride noShell{shell};
+};
+
 int Sweep(int argc, wchar_t** argv) {
+  const bool deferred = argc > 1 && std::wstring(argv[1]) == L"--deferred";
+  if (deferred) {
+    --argc;
+    ++argv;
+  }
   if (argc < 3) {
-    std::fprintf(stderr, "usage: orvsweep PACKAGE ACTION [PROPERTY ...]\n");
+    std::fprintf(stderr, "usage: orvsweep [--deferred] PACKAGE ACTION [PROPERTY ...]\n");
     return 87;
   }
   if (!Sealed()) {
@@ -200,7 +356,8 @@ int Sweep(int argc, wchar_t** argv) {
   wchar_t self[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   const Vrn::CUnicodeString selfPath(self);
-  const Vrn::CUnicodeString root = selfPath.Left(selfPath.ReverseFind(L'\\')) + L"\\run\\" + actionName;
+  const Vrn::CUnicodeString runs = selfPath.Left(selfPath.ReverseFind(L'\\')) + L"\\run";
+  const Vrn::CUnicodeString root = runs + L"\\" + actionName + (deferred ? L"-deferred" : L"");
   const Vrn::CUnicodeString temp = root + L"\\temp", work = root + L"\\work\\a\\b\\c\\d";
   Vrn::CreateDirectoryWithParents(temp);
   Vrn::CreateDirectoryWithParents(work);
@@ -213,43 +370,53 @@ int Sweep(int argc, wchar_t** argv) {
   GetEnvironmentVariableW(L"ORV_SWEEP_LIMIT_MS", limitText, 16);
   std::thread(Watch, std::wcstoull(limitText, nullptr, 10)).detach();
 
-  TestSupport::CFakeClock clock;
-  Vrn::CClockOverride noWaiting(clock);
-  CLeavingBoxes boxes;
-  Vrn::CUserInterfaceOverride noBoxes(boxes);
-  TestSupport::CScriptedWindows desktop;
-  Vrn::CTopLevelWindowsOverride emptyDesktop(desktop);
-  TestSupport::CFakeNetworkNames networkNames;
-  Msi::CNetworkNamesOverride noNetwork(networkNames);
-  TestSupport::CFakeFolderBrowser folderBrowser;
-  Msi::CFolderBrowserOverride noBrowser(folderBrowser);
-  TestSupport::CFakeFirewall firewall;
-  Msi::CFirewallOverride noFirewall(firewall);
-  TestSupport::CFakeAccountServices accounts;
-  TestSupport::CFakeFeatureTool featureTool;
-  Msi::CFeatureToolSeam::COverride noFeatureTool(featureTool);
-  TestSupport::CFakeIis iis;
-  Msi::CIisCommandOverride noIis(iis);
-  TestSupport::CFakeShellOpener shell;
-  Msi::CShellOpenerOverride noShell(shell);
-  TestSupport::CFakeReinstall reinstall;
-  Msi::CProductReinstallOverride noReinstall(reinstall);
+  CWaitingServicesReplaced waiting;
+  std::optional<CQuickServicesReplaced> quick(std::in_place);
   MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
   MsiSetExternalUIW(AnswerInstallerMessage,
                     INSTALLLOGMODE_FATALEXIT | INSTALLLOGMODE_ERROR | INSTALLLOGMODE_WARNING | INSTALLLOGMODE_USER,
                     nullptr);
 
   int calls = 0, faults = 0;
-  g_input = "(empty session)";
-  faults += Call(argv[1], action, properties, nullptr);
-  ++calls;
-  if (!properties.empty())
-    for (const CInput& input : HostileValues()) {
-      g_input = "(" + Vrn::CUnicodeString(argv[3]).ToUtf8() + (properties.size() > 1 ? ", ..." : "") + " = " +
-                input.label + ")";
-      faults += Call(argv[1], action, properties, &input.value);
+  auto label = [&](const char* input) {
+    g_input =
+        "(" + Vrn::CUnicodeString(argv[3]).ToUtf8() + (properties.size() > 1 ? ", ..." : "") + " = " + input + ")";
+  };
+  if (deferred) {
+    // Deferred calls must change nothing outside the actions' own folders.
+    const std::wstring drive = L"C:";
+    const std::vector<std::wstring> except = {runs.ToStdString(), L"C:\\windows\\Installer"};
+    for (const CInput& input : HostileActionData(properties)) {
+      g_input = std::string("(deferred, CustomActionData: ") + input.label + ")";
+      CDriveState before, after;
+      ReadDriveState(drive, except, before);
+      faults += Call(argv[1], action, properties, nullptr, &input.value);
       ++calls;
+      ReadDriveState(drive, except, after);
+      if (const std::string changes = Changes(before, after); !changes.empty()) {
+        std::printf("FAILED: %s %s: changed outside its folder: %s\n", g_action.c_str(), g_input.c_str(),
+                    changes.c_str());
+        ++faults;
+      }
     }
+  } else {
+    g_input = "(empty session)";
+    faults += Call(argv[1], action, properties, nullptr);
+    ++calls;
+    if (!properties.empty()) {
+      for (const CInput& input : HostileValues()) {
+        label(input.label);
+        faults += Call(argv[1], action, properties, &input.value);
+        ++calls;
+      }
+      quick.reset();
+      for (const CInput& input : OverLongValues(work.ToStdString())) {
+        label((std::string(input.label) + ", real services").c_str());
+        faults += Call(argv[1], action, properties, &input.value);
+        ++calls;
+      }
+    }
+  }
   std::printf("done %d\n", calls);
   return faults ? 1 : 0;
 }
