@@ -530,7 +530,7 @@ const char* SeverityName(Runner::Severity severity) {
 
 // One line per finding, "error: RULE: TABLE.ROW: text", or one JSON object; 1 when there are errors.
 int RunCheck(const CCheckOptions& options) {
-  const Runner::CCheckReport report = Runner::CheckPackage(FullPath(options.package));
+  const Runner::CCheckReport report = Runner::CheckPackage(PackagePath(options.package));
   const auto errors =
       std::count_if(report.findings.begin(), report.findings.end(),
                     [](const Runner::CFinding& finding) { return finding.severity == Runner::Severity::Error; });

@@ -10,6 +10,7 @@
 #include "ActionCatalog.h"
 #include "DatabaseAccess.h"
 #include "Errors.h"
+#include "FileOperations.h"
 #include "MsiHandle.h"
 #include "MsiHelper.h"
 #include "PeImage.h"
@@ -45,18 +46,10 @@ constexpr CShippedSchema kShippedSchemas[] = {
 #include "TableSchemas.inc"
 };
 
-std::vector<CUnicodeString> Split(std::wstring_view text, wchar_t separator) {
-  std::vector<CUnicodeString> parts;
-  size_t start = 0;
-  while (start <= text.size()) {
-    const size_t end = std::min(text.find(separator, start), text.size());
-    if (end > start) parts.emplace_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
-}
-
 std::string Utf8(const CUnicodeString& text) { return text.ToUtf8(); }
+
+// The blank-separated names of a CActionNeeds list.
+std::vector<CUnicodeString> NeedsList(const wchar_t* list) { return Msi::SplitList(list, L' '); }
 
 std::string JoinUtf8(const std::vector<CUnicodeString>& items, const char* separator) {
   std::string joined;
@@ -202,12 +195,12 @@ struct COurAction {
     return Utf8(row->name) + (row->name == row->target ? "" : " (" + Utf8(row->target) + ")");
   }
   // Every property the action reads by a fixed name, shown texts and what their boxes read included.
-  std::vector<std::wstring_view> PropertiesRead() const {
-    std::vector<std::wstring_view> names = Msi::SplitNeedsList(needs->reads);
-    const std::vector<std::wstring_view> shown = Msi::SplitNeedsList(needs->shows);
+  std::vector<CUnicodeString> PropertiesRead() const {
+    std::vector<CUnicodeString> names = NeedsList(needs->reads);
+    const std::vector<CUnicodeString> shown = NeedsList(needs->shows);
     names.insert(names.end(), shown.begin(), shown.end());
     if (!shown.empty())
-      for (std::wstring_view name : Msi::SplitNeedsList(Msi::kMessageBoxReads))
+      for (const CUnicodeString& name : NeedsList(Msi::kMessageBoxReads))
         if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
     return names;
   }
@@ -266,7 +259,8 @@ class CChecker {
     for (const CShippedSchema& shipped : kShippedSchemas) {
       if (!m_package.HasTable(shipped.table)) continue;
       const CColumns found = m_package.ReadColumns(shipped.table);
-      const CColumns wanted{Split(shipped.columns, L'\t'), Split(shipped.types, L'\t'), Split(shipped.keys, L'\t')};
+      const CColumns wanted{Msi::SplitList(shipped.columns, L'\t'), Msi::SplitList(shipped.types, L'\t'),
+                            Msi::SplitList(shipped.keys, L'\t')};
       if (std::optional<std::string> difference = SchemaDifference(found, wanted))
         Add(Severity::Error, "table-schema", shipped.table, L"",
             "differs from the library's schema (Packages/Tables/" + Utf8(shipped.table) + ".idt): " + *difference);
@@ -290,10 +284,10 @@ class CChecker {
   void CheckTables() {
     for (const COurAction& action : m_ours) {
       if (!action.needs || !m_package.IsScheduled(action.row->name)) continue;
-      for (std::wstring_view needed : Msi::SplitNeedsList(action.needs->tables)) {
+      for (const CUnicodeString& needed : NeedsList(action.needs->tables)) {
         std::vector<CUnicodeString> described;
         bool present = false;
-        for (const CUnicodeString& alternative : Split(needed, L'|')) {
+        for (const CUnicodeString& alternative : Msi::SplitList(needed, L'|')) {
           const bool named = alternative.StartsWith(L"[");
           const CUnicodeString table = named ? NamedTable(alternative.Mid(1, alternative.Length() - 2)) : alternative;
           present = present || m_package.HasTable(table);
@@ -318,10 +312,10 @@ class CChecker {
   // setting its CustomActionData earlier in the same sequence; a literal value should hold every
   // key the action reads.
   void CheckDeferredData() {
-    std::set<std::pair<CUnicodeString, std::wstring_view>> warned;
+    std::set<std::pair<CUnicodeString, CUnicodeString>> warned;
     for (const COurAction& action : m_ours) {
       if (!(action.row->type & kInScript) || !action.needs) continue;
-      const std::vector<std::wstring_view> reads = action.PropertiesRead();
+      const std::vector<CUnicodeString> reads = action.PropertiesRead();
       if (reads.empty() && !action.needs->readsIndirect) continue;
       for (const auto& [table, rows] : m_package.Sequences()) {
         for (const CSequenced& scheduled : rows) {
@@ -332,10 +326,10 @@ class CChecker {
                 action.Label() + " runs in the script and reads its properties from CustomActionData, but no type-51 " +
                     "action sets " + Utf8(action.row->name) + " before it in " + Utf8(table));
           for (const CCustomAction* setter : setters)
-            for (std::wstring_view key : MissingKeys(setter->target, reads))
+            for (const CUnicodeString& key : MissingKeys(setter->target, reads))
               if (warned.insert({setter->name, key}).second)
                 Add(Severity::Warning, "deferred-data", L"CustomAction", setter->name,
-                    "the CustomActionData it sets for " + action.Label() + " has no item " + Utf8(CUnicodeString(key)) +
+                    "the CustomActionData it sets for " + action.Label() + " has no item " + Utf8(key) +
                         ", which the action reads");
         }
       }
@@ -356,8 +350,8 @@ class CChecker {
 
   // The read keys a literal value lacks. A value whose keys are made while installing (a key with
   // a "[" reference) or that is no list of items (such as "[DATA]") is not literal: nothing to say.
-  static std::vector<std::wstring_view> MissingKeys(const CUnicodeString& value,
-                                                    const std::vector<std::wstring_view>& reads) {
+  static std::vector<CUnicodeString> MissingKeys(const CUnicodeString& value,
+                                                 const std::vector<CUnicodeString>& reads) {
     std::vector<Msi::CCustomActionDataItem> items;
     try {
       items = Msi::CustomActionDataItems(value);
@@ -365,10 +359,10 @@ class CChecker {
       Vrn::CExceptionPtr notLiteral(raw);
       return {};
     }
-    std::vector<std::wstring_view> missing;
+    std::vector<CUnicodeString> missing;
     for (const Msi::CCustomActionDataItem& item : items)
       if (item.key.Find(L'[') != CUnicodeString::npos) return {};
-    for (std::wstring_view key : reads)
+    for (const CUnicodeString& key : reads)
       if (std::none_of(items.begin(), items.end(), [&](const auto& item) { return item.key.EqualsNoCase(key); }))
         missing.push_back(key);
     return missing;
@@ -406,9 +400,8 @@ class CChecker {
     std::map<CUnicodeString, std::vector<CUnicodeString>> missing;
     for (const COurAction& action : m_ours) {
       if (!action.needs || !m_package.IsScheduled(action.row->name)) continue;
-      for (std::wstring_view text : Msi::SplitNeedsList(action.needs->shows))
-        if (!m_package.Properties().contains(CUnicodeString(text)))
-          missing[CUnicodeString(text)].push_back(CUnicodeString::FromUtf8(action.Label()));
+      for (const CUnicodeString& text : NeedsList(action.needs->shows))
+        if (!m_package.Properties().contains(text)) missing[text].push_back(CUnicodeString::FromUtf8(action.Label()));
     }
     for (const auto& [text, actions] : missing)
       Add(Severity::Warning, "message-undefined", L"Property", text,

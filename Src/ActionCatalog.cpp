@@ -26,15 +26,4 @@ std::vector<CActionEntry> ActionCatalog() {
   return entries;
 }
 
-std::vector<std::wstring_view> SplitNeedsList(std::wstring_view list) {
-  std::vector<std::wstring_view> words;
-  size_t start = 0;
-  while (start < list.size()) {
-    const size_t end = std::min(list.find(L' ', start), list.size());
-    if (end > start) words.push_back(list.substr(start, end - start));
-    start = end + 1;
-  }
-  return words;
-}
-
 }  // namespace Msi

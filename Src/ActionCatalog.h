@@ -51,7 +51,4 @@ class CActionRegistration {
 // Every action of this module, sorted by name.
 std::vector<CActionEntry> ActionCatalog();
 
-// The blank-separated words of a CActionNeeds list.
-std::vector<std::wstring_view> SplitNeedsList(std::wstring_view list);
-
 }  // namespace Msi

@@ -51,19 +51,6 @@ constexpr wchar_t kUpgradeTempPrefix[] = L"_webconfigs_";
 
 CCustomActionLog& Log() { return CustomActionLog(); }
 
-// The non-empty items of a comma-separated list, untrimmed.
-std::vector<CUnicodeString> SplitList(const CUnicodeString& list) {
-  std::vector<CUnicodeString> items;
-  size_t start = 0;
-  while (start <= list.Length()) {
-    size_t end = list.Find(L',', start);
-    if (end == CUnicodeString::npos) end = list.Length();
-    if (end > start) items.push_back(list.Mid(start, end - start));
-    start = end + 1;
-  }
-  return items;
-}
-
 // A file containing an XML declaration gets the UTF-16 one in place of everything up to the first
 // ">", so that the declaration matches the code page the text is written in; others get none.
 CUnicodeString WithUtf16Declaration(const CUnicodeString& text) {
@@ -81,7 +68,7 @@ void WriteAsUtf16(const CUnicodeString& path, const CUnicodeString& text) {
 
 UINT ModifyWebConfigBody(MSIHANDLE session) {
   Log() << L"ModifyWebConfig" << L"\r\n";
-  const std::vector<CUnicodeString> folders = SplitList(GetProperty(session, L"ModifyWebConfigList"));
+  const std::vector<CUnicodeString> folders = SplitList(GetProperty(session, L"ModifyWebConfigList"), L',');
   const bool remove = GetBoolProperty(session, L"IsRemove");
   const wchar_t* const search = remove ? kFlagOn : kFlagOff;
   const wchar_t* const replacement = remove ? kFlagOff : kFlagOn;
@@ -202,7 +189,7 @@ CUnicodeString UpgradeMainFolder(MSIHANDLE session) {
 
 UINT UpdateWebConfigsPrepareBody(MSIHANDLE session) {
   Log() << L"UpdateWebConfigs_Prepare" << L"\r\n";
-  const std::vector<CUnicodeString> applications = SplitList(RequiredProperty(session, L"UWC_List"));
+  const std::vector<CUnicodeString> applications = SplitList(RequiredProperty(session, L"UWC_List"), L',');
   const CUnicodeString mainFolder = UpgradeMainFolder(session);
   Vrn::Check(!applications.empty());
   // Single folder names only: a path would save files outside the temporary folder.
