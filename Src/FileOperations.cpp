@@ -41,6 +41,19 @@ std::optional<CUnicodeString> FailureOf(Operation&& operation) {
   }
 }
 
+// The Windows error of a file operation the core library refused (CFileException), or nothing when
+// it worked; every other failure passes on.
+template <class Operation>
+std::optional<DWORD> FileErrorOf(Operation&& operation) {
+  try {
+    operation();
+    return std::nullopt;
+  } catch (Vrn::CFileException* raw) {
+    const Vrn::CExceptionPtr failure(raw);
+    return raw->Code();
+  }
+}
+
 // Deletes a file; a first failure is logged and the deletion tried once more, and only the second
 // failure counts.
 std::optional<CUnicodeString> DeleteFileTwice(const CUnicodeString& path) {
@@ -63,8 +76,8 @@ bool IsRoot(const CUnicodeString& path) {
 // The path without the prefix of the Win32 file or device namespace: "\\?\C:\x" and "\\.\C:\x"
 // name C:\x, "\\?\UNC\server\share" names \\server\share.
 CUnicodeString WithoutNamespacePrefix(const CUnicodeString& path) {
-  if (path.View().starts_with(L"\\\\?\\UNC\\")) return L"\\\\" + path.Mid(8);
-  if (path.View().starts_with(L"\\\\?\\") || path.View().starts_with(L"\\\\.\\")) return path.Mid(4);
+  if (path.StartsWith(L"\\\\?\\UNC\\")) return L"\\\\" + path.Mid(8);
+  if (path.StartsWith(L"\\\\?\\") || path.StartsWith(L"\\\\.\\")) return path.Mid(4);
   return path;
 }
 
@@ -209,24 +222,7 @@ std::atomic<FileCopyCall> g_fileCopy{RealFileCopy};
 // The Windows error of a refused copy, or none when it succeeded.
 std::optional<DWORD> TryCopy(const Vrn::CWriteRoot& root, const CUnicodeString& source,
                              const CUnicodeString& destination) {
-  try {
-    g_fileCopy.load()(root, source, destination);
-    return std::nullopt;
-  } catch (Vrn::CFileException* raw) {
-    const Vrn::CExceptionPtr failure(raw);
-    return raw->Code();
-  }
-}
-
-// True when the file's attributes could be reset; a link still raises.
-bool ResetAttributes(const Vrn::CWriteRoot& root, const CUnicodeString& path) {
-  try {
-    root.ClearAttributes(path);
-    return true;
-  } catch (Vrn::CFileException* raw) {
-    const Vrn::CExceptionPtr failure(raw);
-    return false;
-  }
+  return FileErrorOf([&] { g_fileCopy.load()(root, source, destination); });
 }
 
 }  // namespace
@@ -406,7 +402,7 @@ void CopyFileReplacing(const Vrn::CWriteRoot& root, const CUnicodeString& source
   const bool existed = Vrn::FileExists(destination);
   std::optional<DWORD> refused = TryCopy(root, source, destination);
   // Windows refuses to copy over a read-only or hidden file.
-  if (refused && Vrn::FileExists(destination) && ResetAttributes(root, destination))
+  if (refused && Vrn::FileExists(destination) && !FileErrorOf([&] { root.ClearAttributes(destination); }))
     refused = TryCopy(root, source, destination);
   if (!refused) return;
   // No half-written file where there was none.

@@ -125,6 +125,8 @@ CUnicodeString JoinPath(const CUnicodeString& first, const CUnicodeString& secon
 inline bool IsPathSeparator(wchar_t ch) noexcept { return ch == L'\\' || ch == L'/'; }
 // Adds a trailing backslash when missing (an empty path stays empty).
 CUnicodeString WithTrailingSeparator(const CUnicodeString& path);
+// True when path lies below folder (given with its trailing separator), letter case ignored.
+bool LiesBelow(const CUnicodeString& path, const CUnicodeString& folder);
 // Drops trailing separators, but never the root's own ("C:\" stays).
 CUnicodeString WithoutTrailingSeparators(const CUnicodeString& path);
 // The absolute path (GetFullPathNameW: "." and ".." steps resolved, "/" turned into "\"); raises

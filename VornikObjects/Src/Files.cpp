@@ -465,6 +465,10 @@ CUnicodeString WithoutTrailingSeparators(const CUnicodeString& path) {
   return path.Left(end);
 }
 
+bool LiesBelow(const CUnicodeString& path, const CUnicodeString& folder) {
+  return path.Length() > folder.Length() && CUnicodeString(path.Left(folder.Length())).EqualsNoCase(folder);
+}
+
 CUnicodeString FullPath(const CUnicodeString& path) {
   const DWORD needed = GetFullPathNameW(Checked(path, kPathLimit), 0, nullptr, nullptr);
   if (needed == 0) RaiseFileError(path);

@@ -13,11 +13,6 @@ namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr size_t kCopyBufferSize = 1 << 18;
 
-// True when path begins with folder (which ends with a separator), letter case ignored.
-bool LiesBelow(const CUnicodeString& path, const CUnicodeString& folder) {
-  return path.Length() > folder.Length() && CUnicodeString(path.Left(folder.Length())).EqualsNoCase(folder);
-}
-
 [[noreturn]] void RaiseLink(const CUnicodeString& path, const CUnicodeString& link, const CUnicodeString& root) {
   Raise<CCheckException>(L"ERR_LINK_BELOW_ROOT", L"%0 was not written: %1 is a link (a reparse point) inside %2.",
                          std::initializer_list<CUnicodeString>{path, link, root});

@@ -262,7 +262,7 @@ void CZipArchive::Extract(const Vrn::CUnicodeString& entryPath, const Vrn::CUnic
     if (entry == nullptr) context.Fail(CZipArchiveException::FileNotFound, path, {});
     const Vrn::CUnicodeString target = TargetPath(destination, entry->name, context.ArchiveName(), entry->name);
     const Vrn::CWriteRoot root(destination);
-    root.CreateFolder(entry->IsFolder() ? target : ParentFolder(target));
+    if (!entry->IsFolder()) root.CreateFolder(ParentFolder(target));  // a folder entry makes its own
     CZipArchiveExtractor(context).Extract(*entry, root, target);
     return;
   }

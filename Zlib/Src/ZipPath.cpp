@@ -84,7 +84,7 @@ Vrn::CUnicodeString TargetPath(const Vrn::CUnicodeString& destination, std::wstr
 
   const Vrn::CUnicodeString root = Vrn::WithTrailingSeparator(Vrn::FullPath(destination));
   const Vrn::CUnicodeString full = Vrn::FullPath(target);
-  if (full.Length() <= root.Length() || !Vrn::CUnicodeString(full.Left(root.Length())).EqualsNoCase(root))
+  if (!Vrn::LiesBelow(full, root))
     RaiseZipError(CZipArchiveException::IllegalPath, archiveName, entryName, L"Target lies outside the destination");
   return target;
 }
