@@ -386,12 +386,9 @@ struct CSession {
 
 // The package's absolute path; a path that has none is kept as given (and is then not found).
 CUnicodeString PackagePath(const CUnicodeString& path) {
-  try {
-    return Vrn::FullPath(path);
-  } catch (Vrn::CException* raw) {
-    const Vrn::CExceptionPtr ignored(raw);
-    return path;
-  }
+  CUnicodeString full = path;
+  Vrn::Caught([&] { full = Vrn::FullPath(path); });
+  return full;
 }
 
 // A private temporary folder, so that the custom-action log of this run is a file of its own.

@@ -353,12 +353,7 @@ class CChecker {
   static std::vector<CUnicodeString> MissingKeys(const CUnicodeString& value,
                                                  const std::vector<CUnicodeString>& reads) {
     std::vector<Msi::CCustomActionDataItem> items;
-    try {
-      items = Msi::CustomActionDataItems(value);
-    } catch (Vrn::CException* raw) {
-      Vrn::CExceptionPtr notLiteral(raw);
-      return {};
-    }
+    if (Vrn::Caught([&] { items = Msi::CustomActionDataItems(value); })) return {};
     std::vector<CUnicodeString> missing;
     for (const Msi::CCustomActionDataItem& item : items)
       if (item.key.Find(L'[') != CUnicodeString::npos) return {};

@@ -64,13 +64,13 @@ bool HasUnicodeMark(HANDLE file) {
 // it cannot be: a link or a name that leads out of the folder counts as a file that cannot be opened.
 Vrn::CFileHandle OpenLogFile(const Vrn::CWriteRoot& root, const Vrn::CUnicodeString& name, DWORD disposition,
                              DWORD& error) {
-  try {
-    return root.OpenHandle(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition, &error);
-  } catch (Vrn::CException* raw) {
-    const Vrn::CExceptionPtr refused(raw);
+  Vrn::CFileHandle file;
+  if (Vrn::Caught([&] {
+        file = root.OpenHandle(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
+                               &error);
+      }))
     error = ERROR_ACCESS_DENIED;
-    return {};
-  }
+  return file;
 }
 
 void WriteAll(HANDLE file, const void* data, size_t size, const Vrn::CUnicodeString& path) {
@@ -96,11 +96,8 @@ Vrn::CUnicodeString LogTimestamp() {
 
 CCustomActionLog::CCustomActionLog(bool enabled, const Vrn::CUnicodeString& temporaryFolder) : m_enabled(enabled) {
   if (!m_enabled) return;
-  try {
-    m_root.emplace(temporaryFolder);
-  } catch (Vrn::CException* raw) {
-    Vrn::CExceptionPtr ignored(raw);  // no folder, no log; the log never fails an action
-  }
+  // Without its folder there is no log (OpenForAppend fails): the log never fails an action.
+  Vrn::Caught([&] { m_root.emplace(temporaryFolder); });
   Vrn::CUnicodeString folder = NewestNumberedLogFolder(temporaryFolder);
   if (folder.IsEmpty()) folder = temporaryFolder;
   m_fileName = Vrn::JoinPath(folder, Vrn::CUnicodeString(kLogName) + kLogExtension);

@@ -32,26 +32,16 @@ bool HasWildcard(const CUnicodeString& path) noexcept {
 // The text of a core-library failure, or nothing when the operation worked.
 template <class Operation>
 std::optional<CUnicodeString> FailureOf(Operation&& operation) {
-  try {
-    operation();
-    return std::nullopt;
-  } catch (Vrn::CException* raw) {
-    const Vrn::CExceptionPtr failure(raw);
-    return failure->MessageText();
-  }
+  if (const Vrn::CExceptionPtr failure = Vrn::Caught(operation)) return failure->MessageText();
+  return std::nullopt;
 }
 
 // The Windows error of a file operation the core library refused (CFileException), or nothing when
 // it worked; every other failure passes on.
 template <class Operation>
 std::optional<DWORD> FileErrorOf(Operation&& operation) {
-  try {
-    operation();
-    return std::nullopt;
-  } catch (Vrn::CFileException* raw) {
-    const Vrn::CExceptionPtr failure(raw);
-    return raw->Code();
-  }
+  if (const auto failure = Vrn::Caught<Vrn::CFileException>(operation)) return failure->Code();
+  return std::nullopt;
 }
 
 // Deletes a file; a first failure is logged and the deletion tried once more, and only the second

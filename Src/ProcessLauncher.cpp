@@ -51,15 +51,11 @@ CChild Adopt(const PROCESS_INFORMATION& info) {
 // starts it and hands the child more than it can take, so the limit is kept here on every system:
 // a longer one is not started, and the log says why (naming the property it came from).
 bool WithinCommandLineLimit(const CUnicodeString& commandLine) {
-  try {
-    Vrn::CheckLength(commandLine, Vrn::kCommandLineLimit);
-    return true;
-  } catch (Vrn::CException* raw) {
-    const Vrn::CExceptionPtr refusal(raw);
-    CustomActionLog() << refusal->MessageText() + L"\r\n";
-    ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return false;
-  }
+  const Vrn::CExceptionPtr refusal = Vrn::Caught([&] { Vrn::CheckLength(commandLine, Vrn::kCommandLineLimit); });
+  if (!refusal) return true;
+  CustomActionLog() << refusal->MessageText() + L"\r\n";
+  ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  return false;
 }
 
 // Starts the command line with no application name, the inherited environment and directory.

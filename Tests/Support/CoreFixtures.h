@@ -69,12 +69,7 @@ class CStartedLibrary {
 // Catches the core-library exception a callable raises (owning it); null when none was raised.
 template <class Callable>
 Vrn::CExceptionPtr CatchVrn(Callable&& callable) {
-  try {
-    callable();
-  } catch (Vrn::CException* raw) {
-    return Vrn::CExceptionPtr(raw);
-  }
-  return nullptr;
+  return Vrn::Caught(std::forward<Callable>(callable));
 }
 
 // As CatchVrn for one exception type: records a test failure and returns null when the callable

@@ -39,6 +39,19 @@ template <class E, class... Args>
   throw new E(std::forward<Args>(args)...);
 }
 
+// Runs the callable and returns the exception of type E it raised, now owned, or null when it raised
+// none; exceptions of other types pass on. For the places that turn a failure into an answer:
+//   if (const Vrn::CExceptionPtr failure = Vrn::Caught([&] { ... })) log << failure->MessageText();
+template <class E = CException, class Callable>
+std::unique_ptr<E> Caught(Callable&& callable) {
+  try {
+    std::forward<Callable>(callable)();
+  } catch (E* raw) {
+    return std::unique_ptr<E>(raw);
+  }
+  return nullptr;
+}
+
 class CMemoryException : public CException {
  public:
   void GetMessageText(CUnicodeString& text) const override;
