@@ -21,7 +21,7 @@ TIMED_CHILD_TEST(RealAccountServices, ObjectPicker, 60000) {
   const Accounts::CComApartment apartment;
   // Without a display or a directory the picker may refuse: a core-library error, never a hang.
   const Vrn::CExceptionPtr error =
-      CatchVrn([] { EXPECT_TRUE(Accounts::CObjectPicker().PickUsersOrGroups(nullptr).empty()); });
+      Vrn::Caught([] { EXPECT_TRUE(Accounts::CObjectPicker().PickUsersOrGroups(nullptr).empty()); });
   EXPECT_TRUE(!error || dynamic_cast<Vrn::CCOMException*>(error.get()));
 }
 

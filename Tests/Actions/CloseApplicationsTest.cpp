@@ -271,7 +271,8 @@ TEST(InstallerMutexState, OneHolderAmongConcurrentCalls) {
     bool refused[2] = {};
     std::thread threads[2];
     for (int t = 0; t < 2; ++t)
-      threads[t] = std::thread([&, t] { refused[t] = CatchVrn([&] { Msi::AcquireInstallerMutex(name); }) != nullptr; });
+      threads[t] =
+          std::thread([&, t] { refused[t] = Vrn::Caught([&] { Msi::AcquireInstallerMutex(name); }) != nullptr; });
     for (std::thread& thread : threads) thread.join();
     ASSERT_NE(refused[0], refused[1]) << "round " << round;
     ASSERT_TRUE(Msi::HoldsInstallerMutex() && MutexExists(name)) << "round " << round;

@@ -32,8 +32,8 @@ TEST(FileOperations, GuardRefusesRootsAndSystemFolders) {
   for (const CUnicodeString& path : refused)
     EXPECT_TRUE(CatchRaised<Vrn::CInternalError>([&] { Msi::CheckRemovableTree(path); })) << path;
   CTempFolder folder;
-  EXPECT_FALSE(CatchVrn([&] { Msi::CheckRemovableTree(folder.Path()); }));
-  EXPECT_FALSE(CatchVrn([&] { Msi::CheckRemovableTree(L"C:\\Program Files\\Vendor"); }));
+  EXPECT_FALSE(Vrn::Caught([&] { Msi::CheckRemovableTree(folder.Path()); }));
+  EXPECT_FALSE(Vrn::Caught([&] { Msi::CheckRemovableTree(L"C:\\Program Files\\Vendor"); }));
 }
 
 namespace {
@@ -57,7 +57,7 @@ TEST(FileOperations, CopyResetsARefusingDestinationAndTriesAgain) {
   WriteText(folder / L"old.txt", "old");
   SetFileAttributesW((folder / L"old.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
   const Vrn::CWriteRoot root(folder.Path());
-  EXPECT_FALSE(CatchVrn([&] { Msi::CopyFileReplacing(root, folder / L"new.txt", folder / L"old.txt"); }));
+  EXPECT_FALSE(Vrn::Caught([&] { Msi::CopyFileReplacing(root, folder / L"new.txt", folder / L"old.txt"); }));
   EXPECT_EQ(ReadBytes(folder / L"old.txt"), "new");
   // A source that is gone: the copy raises and leaves no destination behind.
   EXPECT_TRUE(CatchRaised<Vrn::CFileException>(

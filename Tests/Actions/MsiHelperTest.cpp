@@ -30,7 +30,7 @@ TEST(CustomActionData, ItemsEntitiesQuotesAndMalformedData) {
   for (const auto& [data, key, expected] : cases) {
     SCOPED_TRACE(CUnicodeString(data) + L" / " + key);
     std::optional<CUnicodeString> value;
-    const bool raised = TestSupport::CatchVrn([&] { value = ParseCustomActionData(data, key); }) != nullptr;
+    const bool raised = Vrn::Caught([&] { value = ParseCustomActionData(data, key); }) != nullptr;
     EXPECT_EQ(raised, expected == kMalformed);
     if (!raised) {
       EXPECT_EQ(value.value_or(L"<none>"), expected ? expected : L"<none>");

@@ -66,17 +66,11 @@ class CStartedLibrary {
   CStartedLibrary& operator=(const CStartedLibrary&) = delete;
 };
 
-// Catches the core-library exception a callable raises (owning it); null when none was raised.
-template <class Callable>
-Vrn::CExceptionPtr CatchVrn(Callable&& callable) {
-  return Vrn::Caught(std::forward<Callable>(callable));
-}
-
-// As CatchVrn for one exception type: records a test failure and returns null when the callable
+// As Vrn::Caught for one exception type: records a test failure and returns null when the callable
 // raised nothing or an exception of another type.
 template <class E, class Callable>
 std::unique_ptr<E> CatchRaised(Callable&& callable) {
-  Vrn::CExceptionPtr raised = CatchVrn(std::forward<Callable>(callable));
+  Vrn::CExceptionPtr raised = Vrn::Caught(std::forward<Callable>(callable));
   if (!raised) {
     ADD_FAILURE() << "nothing was raised";
     return nullptr;

@@ -5,8 +5,6 @@
 #include "Files.h"
 #include "TestSupport.h"
 
-#include "Files.h"
-
 namespace TestSupport {
 
 Vrn::CUnicodeString SourceDir() { return ORV_SOURCE_DIR_WINE; }

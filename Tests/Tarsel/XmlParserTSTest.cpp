@@ -23,7 +23,7 @@ struct COutcome {
 };
 
 COutcome ParseOutcome(CXMLParser& parser, const CUnicodeString& text) {
-  const Vrn::CExceptionPtr e = TestSupport::CatchVrn([&] { parser.Parse(text); });
+  const Vrn::CExceptionPtr e = Vrn::Caught([&] { parser.Parse(text); });
   if (!e) return {};
   COutcome outcome{L"(not a named error)", {}, e->MessageText().ToStdString()};
   if (const auto* check = dynamic_cast<const Vrn::CCheckException*>(e.get())) {

@@ -6,7 +6,6 @@
 #include "TestSupport.h"
 
 using namespace Vrn;
-using TestSupport::CatchVrn;
 
 class ErrorsTest : public ::testing::Test {
  protected:
@@ -37,11 +36,11 @@ TEST_F(ErrorsTest, EveryExceptionsText) {
   for (const auto& [text, expected] : cases) EXPECT_EQ(text, expected);
   EXPECT_FALSE(SystemErrorText(5).IsEmpty());
   EXPECT_EQ(CFileException(1392, L"C:\\f").Cause(), FileCause::Generic);
-  EXPECT_NE(CatchVrn([] { FileCauseFromError(0); }), nullptr);  // code 0 is no error at all
+  EXPECT_NE(Vrn::Caught([] { FileCauseFromError(0); }), nullptr);  // code 0 is no error at all
 }
 
 TEST_F(ErrorsTest, CheckLastErrorKeepsTheCode) {
-  const auto failure = CatchVrn([] {
+  const auto failure = Vrn::Caught([] {
     SetLastError(ERROR_ACCESS_DENIED);
     CheckLastError(false);
   });
@@ -56,7 +55,7 @@ TEST_F(ErrorsTest, ShownInternalErrors) {
   TestSupport::CHandlerScope scope(handler);
   // Outside throwing mode a failed check is shown once and not raised.
   const bool saved = SetThrowingMode(false);
-  const auto failure = CatchVrn([] { Presume(false); });
+  const auto failure = Vrn::Caught([] { Presume(false); });
   SetThrowingMode(saved);
   EXPECT_EQ(failure, nullptr);
   ASSERT_EQ(handler.shown.size(), 1u);

@@ -194,15 +194,4 @@ TEST(FreeSpace, IsInKiBCappedAndRaisesWhenTheQueryFails) {
   EXPECT_GT(Vrn::FreeSpaceKiB(L"C:\\windows"), 0u);
 }
 
-TEST(JoinPath, PutsExactlyOneBackslashBetweenTheParts) {
-  const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*> cases[] = {
-      {L"C:\\a", L"b.txt", L"C:\\a\\b.txt"},
-      {L"C:\\a/", L"/b\\c", L"C:\\a\\b\\c"},
-      {L"C:", L"b", L"C:\\b"},
-      {L"a", L"", L"a\\"},
-  };
-  for (const auto& [first, second, joined] : cases)
-    EXPECT_EQ(Vrn::JoinPath(first, second).ToStdString(), joined) << first << " + " << second;
-}
-
 }  // namespace

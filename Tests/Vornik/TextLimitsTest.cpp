@@ -8,13 +8,12 @@
 #include "TextLimits.h"
 
 using namespace Vrn;
-using TestSupport::CatchVrn;
 
 namespace {
 
 // The refusal's text, or the empty text when nothing was raised.
 CUnicodeString Refusal(const std::function<void()>& check) {
-  const CExceptionPtr raised = CatchVrn(check);
+  const CExceptionPtr raised = Vrn::Caught(check);
   return raised ? raised->MessageText() : CUnicodeString();
 }
 

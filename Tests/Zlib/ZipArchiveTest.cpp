@@ -48,7 +48,7 @@ TEST(ZipArchive, ExtractsAFolderPrefixOrOneEntry) {
   for (const auto& c : cases) {
     SCOPED_TRACE(Vrn::CUnicodeString(c.path).ToUtf8());
     TestSupport::CTempFolder temp;
-    const auto e = TestSupport::CatchVrn([&] { archive.Extract(c.path, temp / L"out"); });
+    const auto e = Vrn::Caught([&] { archive.Extract(c.path, temp / L"out"); });
     EXPECT_EQ(ZipTest::ZipCode(e), c.code);
     EXPECT_EQ(ZipTest::ListTree(temp / L"out"), c.tree);
   }
@@ -90,7 +90,7 @@ TEST(ZipArchive, EveryTruncationIsRefusedAsCorrupted) {
   const size_t directory = whole.size() - 600;
   for (size_t cut = 0; cut < whole.size(); cut += cut < directory ? 997 : 1) {
     Zlib::CZipArchive archive;
-    const auto e = TestSupport::CatchVrn([&] { ZipTest::OpenImage(archive, whole.substr(0, cut)); });
+    const auto e = Vrn::Caught([&] { ZipTest::OpenImage(archive, whole.substr(0, cut)); });
     ASSERT_EQ(ZipTest::ZipCode(e), CZipArchiveException::Corrupted) << cut;
   }
 }
@@ -98,10 +98,9 @@ TEST(ZipArchive, EveryTruncationIsRefusedAsCorrupted) {
 TEST(ZipArchive, MessagesFallBackToEnglishWithTheEntryName) {
   Zlib::CZipArchive archive;
   archive.Open(ZipTest::CorpusPath(L"empty_archive.zip"));
-  EXPECT_EQ(TestSupport::CatchVrn([&] { archive.Extract(L"docs/", L"C:\\unused"); })->MessageText(),
+  EXPECT_EQ(Vrn::Caught([&] { archive.Extract(L"docs/", L"C:\\unused"); })->MessageText(),
             L"docs/ was not found in the zip archive.");
-  EXPECT_EQ(TestSupport::CatchVrn([&] { ZipTest::OpenImage(archive, "PK"); })->MessageText(),
-            L"The zip archive is corrupted.");
+  EXPECT_EQ(Vrn::Caught([&] { ZipTest::OpenImage(archive, "PK"); })->MessageText(), L"The zip archive is corrupted.");
   EXPECT_FALSE(archive.IsOpen());
 }
 

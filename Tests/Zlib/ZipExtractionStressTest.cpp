@@ -68,7 +68,7 @@ COutcome Extract(const Vrn::CUnicodeString& archivePath, const Vrn::CUnicodeStri
   Zlib::CZipArchive archive;
   archive.Open(archivePath);
   archive.SetExtractionThreads(threads);
-  const Vrn::CExceptionPtr e = TestSupport::CatchVrn([&] { archive.Extract(L"", destination); });
+  const Vrn::CExceptionPtr e = Vrn::Caught([&] { archive.Extract(L"", destination); });
   return {ZipTest::ReadTree(destination), e ? e->MessageText().ToStdString() : std::wstring()};
 }
 

@@ -1,5 +1,5 @@
 // Helpers of the zip reader tests: raised errors, extracted trees, the corpus and its manifests
-// (exceptions are caught with TestSupport::CatchVrn).
+// (exceptions are caught with Vrn::Caught).
 #pragma once
 
 #include <map>
